@@ -1,0 +1,63 @@
+# The two commands of the README, and the trees behind them.
+#   make test   - install what is missing, build both trees, run every test
+#   make demo   - install what is missing, build, run the bundled example
+#   make bench  - benchmarks (not part of the tests)
+#   make fuzz   - bounded fuzzing runs (clang, address sanitizer)
+
+JOBS ?= $(shell nproc)
+NATIVE := build/native
+WIN32  := build/win32
+SANITIZE := build/sanitize
+FUZZ := build/fuzz
+
+.PHONY: all bootstrap native win32 sanitize test test-native test-win32 test-sanitize demo bench fuzz clean
+
+all: native win32
+
+bootstrap:
+	@scripts/bootstrap
+
+$(NATIVE)/CMakeCache.txt:
+	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+$(WIN32)/CMakeCache.txt:
+	cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+
+$(SANITIZE)/CMakeCache.txt:
+	cmake -S . -B $(SANITIZE) -DCMAKE_BUILD_TYPE=Debug -DZUL_SANITIZE=ON
+
+native: bootstrap $(NATIVE)/CMakeCache.txt
+	cmake --build $(NATIVE) -j$(JOBS)
+
+win32: bootstrap native $(WIN32)/CMakeCache.txt
+	cmake --build $(WIN32) -j$(JOBS)
+
+sanitize: bootstrap $(SANITIZE)/CMakeCache.txt
+	cmake --build $(SANITIZE) -j$(JOBS)
+
+test-native: native
+	cd $(NATIVE) && ctest --output-on-failure -j$(JOBS)
+
+test-sanitize: sanitize
+	cd $(SANITIZE) && ctest --output-on-failure -j$(JOBS)
+
+test-win32: win32
+	cd $(WIN32) && ctest --output-on-failure -j$(JOBS)
+
+# The Windows tree runs last so that the output ends with its CTest summary.
+test: bootstrap
+	$(MAKE) test-native
+	$(MAKE) test-sanitize
+	$(MAKE) test-win32
+
+demo: all
+	scripts/demo
+
+bench: native
+	scripts/bench
+
+fuzz: bootstrap
+	scripts/fuzz
+
+clean:
+	rm -rf build

@@ -1,0 +1,51 @@
+#include "platform/file_system.h"
+
+namespace zul {
+namespace {
+
+// Offset of the last path separator that is not a GBK trail byte, or npos.
+size_t lastSeparator(const Text& path) {
+  size_t last = Text::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const auto b = static_cast<unsigned char>(path[i]);
+    if (isGbkLeadByte(b) && i + 1 < path.size()) {
+      ++i;
+    } else if (path[i] == '\\') {
+      last = i;
+    }
+  }
+  return last;
+}
+
+}  // namespace
+
+Bytes readWholeFile(FileSystem& fs, const Text& path) {
+  auto file = fs.open(path, OpenMode::kRead);
+  uint64_t size = 0;
+  if (!file || !file->size(&size) || size > SIZE_MAX) return {};
+  Bytes data(static_cast<size_t>(size), '\0');
+  data.resize(file->readAt(0, data.data(), data.size()));
+  return data;
+}
+
+bool writeWholeFile(FileSystem& fs, const Text& path, std::string_view data) {
+  auto file = fs.open(path, OpenMode::kCreate);
+  return file && file->writeAt(0, data.data(), data.size());
+}
+
+Text folderOf(const Text& path) {
+  const size_t at = lastSeparator(path);
+  return at == Text::npos ? Text() : path.substr(0, at);
+}
+
+Text fileNameOf(const Text& path) {
+  const size_t at = lastSeparator(path);
+  return at == Text::npos ? path : path.substr(at + 1);
+}
+
+Text withTrailingSlash(const Text& folder) {
+  if (!folder.empty() && lastSeparator(folder) == folder.size() - 1) return folder;
+  return folder + "\\";
+}
+
+}  // namespace zul
