@@ -22,3 +22,21 @@ function(zul_add_gtest name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${ZUL_GTEST_LIBS})
   add_test(NAME ${name} COMMAND ${name})
 endfunction()
+
+# zul_add_module(NAME DEPS lib... [TEST_LIBS lib...])
+# The folder's portable library zul_NAME from every .cpp but the *_test.cpp
+# files, and one test program NAME_test from those, linked with the platform
+# implementation of the tree (native stand-ins, or Win32 under Wine).
+function(zul_add_module name)
+  cmake_parse_arguments(ARG "" "" "DEPS;TEST_LIBS" ${ARGN})
+  file(GLOB _sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  list(FILTER _sources EXCLUDE REGEX "_test\\.cpp$")
+  add_library(zul_${name} STATIC ${_sources})
+  target_include_directories(zul_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(zul_${name} PUBLIC zul_base zul_platform ${ARG_DEPS})
+  if(_tests)
+    zul_add_gtest(${name}_test SOURCES ${_tests} LIBS zul_${name} zul_platform_impl ${ARG_TEST_LIBS})
+    target_compile_definitions(${name}_test PRIVATE ZUL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+  endif()
+endfunction()
