@@ -1,0 +1,69 @@
+#include <windows.h>
+
+#include "platform/win32/unique_handle.h"
+#include "platform/win32/wide.h"
+#include "platform/win32/win32_platform.h"
+
+namespace zul::win32 {
+namespace {
+
+HKEY rootKey(RegistryRoot root) {
+  switch (root) {
+    case RegistryRoot::kClassesRoot: return HKEY_CLASSES_ROOT;
+    case RegistryRoot::kCurrentUser: return HKEY_CURRENT_USER;
+    case RegistryRoot::kLocalMachine: return HKEY_LOCAL_MACHINE;
+    case RegistryRoot::kUsers: return HKEY_USERS;
+    case RegistryRoot::kCurrentConfig: return HKEY_CURRENT_CONFIG;
+  }
+  return HKEY_LOCAL_MACHINE;
+}
+
+// The raw value and its type; false when the key or value is missing.
+bool queryValue(RegistryRoot root, const Text& key, const Text& value, DWORD* type, std::string* data) {
+  UniqueKey handle;
+  if (RegOpenKeyExW(rootKey(root), toWide(key).c_str(), 0, KEY_QUERY_VALUE, handle.put()) != ERROR_SUCCESS) {
+    return false;
+  }
+  const std::wstring name = toWide(value);
+  DWORD size = 0;
+  if (RegQueryValueExW(handle.get(), name.c_str(), nullptr, type, nullptr, &size) != ERROR_SUCCESS) return false;
+  data->assign(size, '\0');
+  if (RegQueryValueExW(handle.get(), name.c_str(), nullptr, type, reinterpret_cast<BYTE*>(data->data()), &size) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  data->resize(size);
+  return true;
+}
+
+}  // namespace
+
+Text Win32Registry::readString(RegistryRoot root, const Text& key, const Text& value) {
+  DWORD type = 0;
+  std::string data;
+  if (!queryValue(root, key, value, &type, &data) || (type != REG_SZ && type != REG_EXPAND_SZ)) return {};
+  std::wstring_view wide(reinterpret_cast<const wchar_t*>(data.data()), data.size() / sizeof(wchar_t));
+  if (const size_t nul = wide.find(L'\0'); nul != std::wstring_view::npos) wide = wide.substr(0, nul);
+  return fromWide(wide);
+}
+
+Bytes Win32Registry::readBinary(RegistryRoot root, const Text& key, const Text& value) {
+  DWORD type = 0;
+  std::string data;
+  if (!queryValue(root, key, value, &type, &data) || type != REG_BINARY) return {};
+  return data;
+}
+
+void Win32Ui::showMessage(const Text& text, const Text& title) {
+  MessageBoxW(nullptr, toWide(text).c_str(), toWide(title).c_str(), MB_OK);
+}
+
+void Win32Ui::pumpMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+}  // namespace zul::win32
