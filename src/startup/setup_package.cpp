@@ -80,10 +80,16 @@ Bytes readRange(RandomFile& file, uint64_t from, uint64_t to) {
   return out;
 }
 
+Bytes readLocated(SectionReader& io, const Text& path, const SectionLocation& where) {
+  if (!where.found || where.size == 0) return {};
+  auto file = io.fs.open(path, OpenMode::kRead);
+  return file ? readRange(*file, where.offset, where.offset + where.size) : Bytes();
+}
+
 }  // namespace
 
-Bytes readSectionForward(SectionReader& io, const Text& path, std::string_view openMarker,
-                         std::string_view closeMarker) {
+SectionLocation locateSectionForward(SectionReader& io, const Text& path, std::string_view openMarker,
+                                     std::string_view closeMarker) {
   uint64_t size = 0;
   auto file = openNonEmpty(io, path, &size);
   if (!file) return {};
@@ -110,11 +116,18 @@ Bytes readSectionForward(SectionReader& io, const Text& path, std::string_view o
     }
     if (haveOpen) {
       const size_t at = closeFinder.first(buffer, searchFrom);
-      if (at != std::string_view::npos) return readRange(*file, start + open.size(), pos + at);
+      if (at != std::string_view::npos) {
+        return {start + open.size(), pos + at - (start + open.size()), true};
+      }
     }
     if (pos + chunk >= size) break;
   }
   return {};
+}
+
+Bytes readSectionForward(SectionReader& io, const Text& path, std::string_view openMarker,
+                         std::string_view closeMarker) {
+  return readLocated(io, path, locateSectionForward(io, path, openMarker, closeMarker));
 }
 
 bool copySectionForward(SectionReader& io, const Text& path, std::string_view openMarker,
@@ -166,8 +179,8 @@ bool copySectionForward(SectionReader& io, const Text& path, std::string_view op
   return haveOpen;
 }
 
-Bytes readSectionBackward(SectionReader& io, const Text& path, std::string_view openMarker,
-                          std::string_view closeMarker) {
+SectionLocation locateSectionBackward(SectionReader& io, const Text& path, std::string_view openMarker,
+                                      std::string_view closeMarker) {
   uint64_t size = 0;
   auto file = openNonEmpty(io, path, &size);
   if (!file) return {};
@@ -196,12 +209,18 @@ Bytes readSectionBackward(SectionReader& io, const Text& path, std::string_view 
       const size_t before = limit > windowStart ? static_cast<size_t>(limit - windowStart) : 0;
       const size_t at = before > 0 ? openFinder.last(buffer, before) : std::string_view::npos;
       if (at != std::string_view::npos) {
-        return readRange(*file, windowStart + at + open.size(), closeAt);
+        const uint64_t contentAt = windowStart + at + open.size();
+        return {contentAt, closeAt - contentAt, true};
       }
     }
     if (windowStart == 0) return {};
     windowEnd = windowStart + overlap;
   }
+}
+
+Bytes readSectionBackward(SectionReader& io, const Text& path, std::string_view openMarker,
+                          std::string_view closeMarker) {
+  return readLocated(io, path, locateSectionBackward(io, path, openMarker, closeMarker));
 }
 
 Bytes readStubPart(SectionReader& io, const Text& path, std::string_view openMarker) {

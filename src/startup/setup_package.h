@@ -54,6 +54,19 @@ struct SectionReader {
 
 using SectionProgress = std::function<void(int percent)>;
 
+// Where a section's content lies in the file; `found` is false when either
+// pattern is missing.
+struct SectionLocation {
+  uint64_t offset = 0;  // first content byte
+  uint64_t size = 0;    // content length in bytes
+  bool found = false;
+};
+
+SectionLocation locateSectionForward(SectionReader& io, const Text& path, std::string_view openMarker,
+                                     std::string_view closeMarker);
+SectionLocation locateSectionBackward(SectionReader& io, const Text& path, std::string_view openMarker,
+                                      std::string_view closeMarker);
+
 // The content between the first opening pattern and the first closing
 // pattern after it; empty when either is missing.
 Bytes readSectionForward(SectionReader& io, const Text& path, std::string_view openMarker,
