@@ -191,7 +191,7 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
   if (s == lines_.size()) {
     Text tail;
     if (!lines_.empty() && lines_.back().next == lines_.back().end) tail = "\r\n";
-    tail += "[" + Text(section) + "]\r\n" + newLine;
+    tail.append("[").append(section).append("]\r\n").append(newLine);
     bytes_ += tail;
     parse();
     return true;
@@ -203,7 +203,7 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
     if (line.hasValue) {
       bytes_.replace(line.valueStart, line.valueEnd - line.valueStart, value);
     } else {
-      bytes_.insert(line.nameEnd, "=" + Text(value));
+      bytes_.insert(line.nameEnd, Text("=").append(value));
     }
     parse();
     return true;
@@ -215,7 +215,7 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
   }
   const Line& after = lines_[last];
   if (after.next == after.end) {
-    bytes_.insert(after.next, "\r\n" + newLine);
+    bytes_.insert(after.next, Text("\r\n").append(newLine));
   } else {
     bytes_.insert(after.next, newLine);
   }
@@ -223,15 +223,19 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
   return true;
 }
 
-Text readProfileString(FileSystem& fs, const Text& path, const Text& section, const Text& key) {
-  const std::string_view file = stripLeadingControls(path);
-  const std::string_view sectionName = stripLeadingControls(section);
-  const std::string_view keyName = stripLeadingControls(key);
-  if (file.empty() || sectionName.empty() || keyName.empty()) return {};
-  const IniDocument doc(readWholeFile(fs, Text(file)));
-  const std::optional<Text> value = doc.value(sectionName, keyName);
+Text profileValue(const IniDocument& doc, std::string_view section, std::string_view key) {
+  section = stripLeadingControls(section);
+  key = stripLeadingControls(key);
+  if (section.empty() || key.empty()) return {};
+  const std::optional<Text> value = doc.value(section, key);
   if (!value) return {};
   return Text(cutWhole(*value, kProfileValueBuffer - 1));
+}
+
+Text readProfileString(FileSystem& fs, const Text& path, const Text& section, const Text& key) {
+  const std::string_view file = stripLeadingControls(path);
+  if (file.empty() || stripLeadingControls(section).empty() || stripLeadingControls(key).empty()) return {};
+  return profileValue(IniDocument(readWholeFile(fs, Text(file))), section, key);
 }
 
 bool writeProfileString(FileSystem& fs, const Text& path, const Text& section, const Text& key,

@@ -80,6 +80,10 @@ class IniDocument {
   std::vector<Line> lines_;
 };
 
+// The value that readProfileString gives for `section` and `key` of an
+// already parsed file.
+Text profileValue(const IniDocument& doc, std::string_view section, std::string_view key);
+
 // GetPrivateProfileStringA with an empty default and a 10,240-byte buffer.
 // Characters with codes up to 32 are removed from the front of `path`,
 // `section` and `key`; when one of them is then empty the result is empty and
