@@ -1,0 +1,335 @@
+// The writer's archives are checked with 7-Zip itself (`7zz`): the archive
+// must test clean, list the right names and attributes, and extract to the
+// same bytes.
+#include "archive_writer.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+namespace zul::pack {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readHostFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+void writeHostFile(const fs::path& path, std::string_view data) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+}
+
+struct CommandResult {
+  int status = -1;
+  std::string output;
+};
+
+CommandResult run(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = popen((command + " 2>&1 </dev/null").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) != 0) result.output.append(buffer, n);
+  result.status = pclose(pipe);
+  return result;
+}
+
+std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+std::string passwordSwitch(const std::string& password) { return password.empty() ? "" : " '-p" + password + "'"; }
+
+// `7zz l -slt` as one record per entry, keyed by path.
+std::map<std::string, std::map<std::string, std::string>> listArchive(const fs::path& archive,
+                                                                      const std::string& password) {
+  const CommandResult listing = run("TZ=UTC 7zz l -slt" + passwordSwitch(password) + " " + quoted(archive));
+  std::map<std::string, std::map<std::string, std::string>> entries;
+  std::istringstream lines(listing.output.substr(std::min(listing.output.size(), listing.output.find("----------"))));
+  std::string line, path;
+  while (std::getline(lines, line)) {
+    const size_t eq = line.find(" = ");
+    if (eq == std::string::npos) continue;
+    const std::string key = line.substr(0, eq), value = line.substr(eq + 3);
+    if (key == "Path") path = value;
+    entries[path][key] = value;
+  }
+  return entries;
+}
+
+// Text that LZMA squeezes but not to nothing.
+std::string sampleText(size_t bytes, unsigned seed) {
+  std::mt19937 random(seed);
+  const char* words[] = {"setup ", "archive ", "folder ", "install\r\n", "zul ", "data ", "7z ", "0123 "};
+  std::string text;
+  while (text.size() < bytes) text += words[random() % 8];
+  text.resize(bytes);
+  return text;
+}
+
+std::string randomBytes(size_t bytes, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string data(bytes, '\0');
+  for (char& c : data) c = static_cast<char>(random());
+  return data;
+}
+
+class ArchiveWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zulpack-archive-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    fs::create_directories(dir_ / "in");
+  }
+  void TearDown() override {
+    run("chmod -R u+w " + quoted(dir_));
+    fs::remove_all(dir_);
+  }
+
+  // Entries for every kind of item; `expected` gets the UTF-8 path and the
+  // contents of each file ("/" marks a folder).
+  std::vector<ArchiveEntry> mixedEntries(std::map<std::string, std::string>* expected) {
+    std::vector<ArchiveEntry> entries;
+    const auto add = [&](Text name, std::string utf8, std::string data, bool host = false) {
+      ArchiveEntry entry;
+      entry.name = std::move(name);
+      entry.mtime = 132000000000000000ull;
+      if (host) {
+        entry.hostPath = (dir_ / "in" / std::to_string(entries.size())).string();
+        writeHostFile(entry.hostPath, data);
+      } else {
+        entry.data = data;
+      }
+      (*expected)[utf8] = std::move(data);
+      entries.push_back(std::move(entry));
+    };
+    const auto addFolder = [&](Text name, std::string utf8) {
+      ArchiveEntry entry;
+      entry.name = std::move(name);
+      entry.isDirectory = true;
+      (*expected)[utf8] = "/";
+      entries.push_back(std::move(entry));
+    };
+    addFolder("bin", "bin");
+    addFolder("empty\\folder\\", "empty/folder");
+    add("bin\\setup.exe", "bin/setup.exe", readHostFile(ZULPACK_PE_FIXTURE), true);
+    add("bin/copy.DLL", "bin/copy.DLL", readHostFile(ZULPACK_PE_FIXTURE));
+    add("readme.txt", "readme.txt", sampleText(300000, 1), true);
+    add("noise.bin", "noise.bin", randomBytes(70000, 2));
+    add("empty.txt", "empty.txt", "");
+    add("\xD6\xD0\xCE\xC4\\\xC5\xE4\xD6\xC3\xB0\xFC.ini", "中文/配置包.ini", "[a]\r\nb=1\r\n");
+    add("\x81\x5C.txt", "乗.txt", "trail byte 0x5C is no separator");
+    add("a\\b\\c\\d\\e\\f\\g\\h\\i\\j\\k\\l\\m\\n\\o\\p\\q\\r\\s\\t\\deep.txt",
+        "a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q/r/s/t/deep.txt", sampleText(5000, 3));
+    return entries;
+  }
+
+  // Tests, lists and extracts the archive with 7zz; every expected path must
+  // come out with its contents and nothing else.
+  void checkWith7zz(const fs::path& archive, const std::string& password,
+                    const std::map<std::string, std::string>& expected) {
+    const CommandResult test = run("7zz t" + passwordSwitch(password) + " " + quoted(archive));
+    ASSERT_EQ(test.status, 0) << test.output;
+    const fs::path out = dir_ / "out";
+    fs::remove_all(out);
+    const CommandResult extract =
+        run("7zz x -y" + passwordSwitch(password) + " -o" + quoted(out) + " " + quoted(archive));
+    ASSERT_EQ(extract.status, 0) << extract.output;
+    std::map<std::string, std::string> found;
+    for (const auto& item : fs::recursive_directory_iterator(out)) {
+      const std::string relative = fs::relative(item.path(), out).string();
+      if (item.is_directory()) {
+        found[relative] = "/";
+      } else {
+        found[relative] = readHostFile(item.path());
+      }
+    }
+    // Folders that exist only as parents are not entries of their own.
+    for (auto it = found.begin(); it != found.end();) {
+      it = it->second == "/" && !expected.count(it->first) ? found.erase(it) : std::next(it);
+    }
+    EXPECT_EQ(found.size(), expected.size());
+    for (const auto& [path, data] : expected) {
+      ASSERT_TRUE(found.count(path)) << path;
+      EXPECT_TRUE(found[path] == data) << path;
+    }
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(ArchiveWriterTest, ArchivesPassSevenZipInEveryConfiguration) {
+  struct Case {
+    bool solid;
+    bool compressHeaders;
+    const char* password;
+    int threads;
+  } cases[] = {
+      {true, true, "", 2},   {true, false, "", 1},  {false, true, "", 2},
+      {false, false, "", 2}, {true, true, "p\xC3\xDC\xC2\xEB x", 2}, {false, false, "secret", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "solid " << c.solid << " headers " << c.compressHeaders << " password '"
+                                    << c.password << "' threads " << c.threads);
+    std::map<std::string, std::string> expected;
+    const std::vector<ArchiveEntry> entries = mixedEntries(&expected);
+    ArchiveOptions options;
+    options.solid = c.solid;
+    options.compressHeaders = c.compressHeaders;
+    options.password = c.password;
+    options.threads = c.threads;
+    const fs::path archive = dir_ / "a.7z";
+    std::string error;
+    ASSERT_TRUE(writeArchive(entries, options, archive.string(), &error)) << error;
+    const std::string utf8Password = c.password[0] == '\0' ? "" : c.password[0] == 'p' ? "p密码 x" : c.password;
+    checkWith7zz(archive, utf8Password, expected);
+
+    const auto listing = listArchive(archive, utf8Password);
+    EXPECT_NE(listing.at("bin/setup.exe").at("Method").find("BCJ"), std::string::npos);
+    EXPECT_EQ(listing.at("readme.txt").at("Method").find("BCJ"), std::string::npos);
+    EXPECT_EQ(listing.at("readme.txt").at("Encrypted"), *c.password ? "+" : "-");
+    if (*c.password) {
+      // The file list itself is encrypted: nothing is listed without the password.
+      const CommandResult wrong = run("7zz l -pwrong " + quoted(archive));
+      EXPECT_NE(wrong.status, 0);
+      EXPECT_EQ(wrong.output.find("readme.txt"), std::string::npos);
+    }
+  }
+}
+
+TEST_F(ArchiveWriterTest, StoresTimesAndAttributes) {
+  std::vector<ArchiveEntry> entries(3);
+  entries[0].name = "locked.txt";
+  entries[0].data = "x";
+  entries[0].attributes = 0x1 | 0x2 | 0x20;  // read-only, hidden, archive
+  entries[0].mtime = 0x01D9'0000'0000'0000ull;
+  entries[1].name = "dir";
+  entries[1].isDirectory = true;
+  entries[1].mtime = 0x01D9'0000'0000'0000ull;
+  entries[2].name = "untimed.txt";
+  entries[2].data = "y";
+  const fs::path archive = dir_ / "a.7z";
+  std::string error;
+  ASSERT_TRUE(writeArchive(entries, ArchiveOptions{}, archive.string(), &error)) << error;
+  const auto listing = listArchive(archive, "");
+  EXPECT_EQ(listing.at("locked.txt").at("Attributes"), "RHA");
+  EXPECT_EQ(listing.at("dir").at("Attributes"), "D");
+  // 0x01D9000000000000 in 100 ns units after 1601 is 2022-11-24 12:26:38.414 UTC.
+  EXPECT_EQ(listing.at("locked.txt").at("Modified"), "2022-11-24 12:26:38.4140288");
+  EXPECT_EQ(listing.at("dir").at("Modified"), "2022-11-24 12:26:38.4140288");
+  EXPECT_EQ(listing.at("untimed.txt").at("Modified"), "");
+}
+
+TEST_F(ArchiveWriterTest, BigSolidPayloadIsCutIntoBlocksForTheThreads) {
+  std::vector<ArchiveEntry> entries;
+  std::map<std::string, std::string> expected;
+  for (int i = 0; i < 12; ++i) {
+    ArchiveEntry entry;
+    entry.name = "part" + std::to_string(i) + (i % 4 == 0 ? ".dll" : ".dat");
+    entry.data = i % 3 == 0 ? randomBytes(3 << 20, i) : sampleText(5 << 20, i);
+    expected[entry.name] = entry.data;
+    entries.push_back(std::move(entry));
+  }
+  ArchiveOptions options;
+  options.preset = 1;
+  uint64_t lastDone = 0, lastTotal = 0;
+  options.progress = [&](uint64_t done, uint64_t total) {
+    EXPECT_GE(done, lastDone);
+    lastDone = done;
+    lastTotal = total;
+  };
+  const fs::path archive = dir_ / "big.7z";
+  std::string error;
+  ASSERT_TRUE(writeArchive(entries, options, archive.string(), &error)) << error;
+  EXPECT_EQ(lastDone, lastTotal);
+  EXPECT_EQ(lastTotal, 4 * (3u << 20) + 8 * (5u << 20));
+  checkWith7zz(archive, "", expected);
+  const CommandResult info = run("7zz l -slt " + quoted(archive));
+  EXPECT_NE(info.output.find("Blocks = 4"), std::string::npos) << info.output.substr(0, 600);
+}
+
+TEST_F(ArchiveWriterTest, BadInputFailsWithoutOutput) {
+  const fs::path archive = dir_ / "a.7z";
+  struct Case {
+    const char* what;
+    ArchiveEntry entry;
+    const char* mentions;
+  } cases[] = {
+      {"invalid GBK", {"bad\xFFname.txt", "", "x"}, "not valid GBK"},
+      {"truncated GBK", {"bad\xD6", "", "x"}, "not valid GBK"},
+      {"parent folder", {"..\\evil.txt", "", "x"}, "relative path"},
+      {"absolute", {"\\root.txt", "", "x"}, "relative path"},
+      {"drive", {"C:\\x.txt", "", "x"}, "relative path"},
+      {"empty part", {"a\\\\b.txt", "", "x"}, "relative path"},
+      {"empty name", {"", "", "x"}, "relative path"},
+      {"missing host file", {"gone.txt", (dir_ / "no-such-file").string(), ""}, "no-such-file"},
+      {"host folder as file", {"folder.txt", dir_.string(), ""}, "not a regular file"},
+      {"duplicate", {"README.TXT", "", "x"}, "more than one entry"},
+  };
+  for (const Case& c : cases) {
+    writeHostFile(archive, "earlier archive");
+    ArchiveEntry first;
+    first.name = "readme.txt";
+    first.data = "fine";
+    std::string error;
+    EXPECT_FALSE(writeArchive({first, c.entry}, ArchiveOptions{}, archive.string(), &error)) << c.what;
+    EXPECT_NE(error.find(c.mentions), std::string::npos) << c.what << ": " << error;
+    EXPECT_EQ(readHostFile(archive), "earlier archive") << c.what;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2) << c.what;  // in/, a.7z
+  }
+}
+
+TEST_F(ArchiveWriterTest, VolumesJoinToTheArchive) {
+  std::map<std::string, std::string> expected;
+  const std::vector<ArchiveEntry> entries = mixedEntries(&expected);
+  const fs::path archive = dir_ / "whole.7z";
+  std::string error;
+  ArchiveOptions options;
+  options.password = "volumes";
+  ASSERT_TRUE(writeArchive(entries, options, archive.string(), &error)) << error;
+  const std::string whole = readHostFile(archive);
+  writeHostFile(dir_ / "pkg.004", "stale volume of an earlier build");
+  writeHostFile(dir_ / "pkg.005", "stale volume of an earlier build");
+
+  const uint64_t volumeSize = whole.size() / 3 + 1;
+  int count = 0;
+  ASSERT_TRUE(splitVolumes(archive.string(), volumeSize, (dir_ / "pkg").string(), &error, &count)) << error;
+  EXPECT_EQ(count, 3);
+  std::string joined;
+  for (const char* suffix : {".001", ".002", ".003"}) {
+    const std::string part = readHostFile(dir_ / ("pkg" + std::string(suffix)));
+    EXPECT_LE(part.size(), volumeSize);
+    joined += part;
+  }
+  EXPECT_TRUE(joined == whole);
+  EXPECT_FALSE(fs::exists(dir_ / "pkg.004"));
+  EXPECT_FALSE(fs::exists(dir_ / "pkg.005"));
+  fs::remove(archive);
+  checkWith7zz(dir_ / "pkg.001", "volumes", expected);
+
+  EXPECT_FALSE(splitVolumes(archive.string(), volumeSize, (dir_ / "again").string(), &error));
+  EXPECT_FALSE(fs::exists(dir_ / "again.001"));
+  EXPECT_FALSE(splitVolumes((dir_ / "pkg.001").string(), 0, (dir_ / "again").string(), &error));
+}
+
+TEST(GbkNames, ConvertToUtf16) {
+  std::u16string utf16;
+  ASSERT_TRUE(gbkToUtf16("a\xD6\xD0\x81\x5C", &utf16));
+  EXPECT_EQ(utf16, u"a中乗");
+  EXPECT_FALSE(gbkToUtf16("\xFF\xFF", &utf16));
+  EXPECT_FALSE(gbkToUtf16("\xD6", &utf16));
+}
+
+}  // namespace
+}  // namespace zul::pack
