@@ -3,13 +3,6 @@
 namespace zul {
 namespace {
 
-Text withoutTrailingSlash(Text path) {
-  if (!path.empty() && withTrailingSlash(path) == path) path.pop_back();
-  return path;
-}
-
-bool isDriveRoot(const Text& path) { return path.size() == 2 && path[1] == ':'; }
-
 // Case-insensitive (ASCII) comparison of two folder paths.
 bool sameFolder(const Text& a, const Text& b) {
   return asciiLower(withoutTrailingSlash(a)) == asciiLower(withoutTrailingSlash(b));
@@ -21,21 +14,6 @@ bool isInside(const Text& path, const Text& folder) {
 }
 
 }  // namespace
-
-bool removeTree(FileSystem& fs, const Text& folder) {
-  const Text path = withoutTrailingSlash(folder);
-  if (path.empty() || isDriveRoot(path)) return false;
-  for (const DirEntry& entry : fs.list(path)) {
-    const Text child = path + "\\" + entry.name;
-    if (entry.isDirectory) {
-      removeTree(fs, child);
-    } else {
-      fs.setAttributes(child, kAttributeNormal);
-      fs.removeFile(child);
-    }
-  }
-  return fs.removeDirectory(path) || !fs.exists(path);
-}
 
 void cleanupTemporaryFiles(Platform& platform, const SetupState& state, bool deletePayloadCopy) {
   const Text ownFolder = folderOf(platform.system.ownPath());

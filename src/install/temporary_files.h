@@ -12,8 +12,4 @@ namespace zul {
 // drive root. Best effort: what cannot be removed stays.
 void cleanupTemporaryFiles(Platform& platform, const SetupState& state, bool deletePayloadCopy);
 
-// Removes `folder` and everything below it, best effort. Refuses an empty
-// path and a drive root ("C:" or "C:\"). True when the folder is gone.
-bool removeTree(FileSystem& fs, const Text& folder);
-
 }  // namespace zul

@@ -48,4 +48,24 @@ Text withTrailingSlash(const Text& folder) {
   return folder + "\\";
 }
 
+Text withoutTrailingSlash(const Text& folder) {
+  if (!folder.empty() && lastSeparator(folder) == folder.size() - 1) return folder.substr(0, folder.size() - 1);
+  return folder;
+}
+
+bool removeTree(FileSystem& fs, const Text& folder) {
+  const Text path = withoutTrailingSlash(folder);
+  if (path.empty() || (path.size() == 2 && path[1] == ':')) return false;
+  for (const DirEntry& entry : fs.list(path)) {
+    const Text child = path + "\\" + entry.name;
+    if (entry.isDirectory) {
+      removeTree(fs, child);
+    } else {
+      fs.setAttributes(child, kAttributeNormal);
+      fs.removeFile(child);
+    }
+  }
+  return fs.removeDirectory(path) || !fs.exists(path);
+}
+
 }  // namespace zul

@@ -89,7 +89,14 @@ bool writeWholeFile(FileSystem& fs, const Text& path, std::string_view data);
 // "C:\a"), and the name part ("b.exe"). DBCS-aware.
 Text folderOf(const Text& path);
 Text fileNameOf(const Text& path);
-// `folder` with a "\" appended unless it already ends with one (DBCS-aware).
+// `folder` with a "\" appended unless it already ends with one (DBCS-aware),
+// and without it.
 Text withTrailingSlash(const Text& folder);
+Text withoutTrailingSlash(const Text& folder);
+
+// Removes `folder` and everything below it, read-only files included, best
+// effort. Refuses an empty path and a drive root ("C:" or "C:\"). True when
+// the folder is gone afterwards.
+bool removeTree(FileSystem& fs, const Text& folder);
 
 }  // namespace zul

@@ -2,33 +2,23 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
-#include "platform/fake/native_file_system.h"
+#include "platform/test_support/scratch_folder.h"
 
 namespace zul {
 namespace {
 
 class SetupPackageTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("zul_pkg_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(root_);
-    std::filesystem::create_directories(root_ / "C");
-    fs_ = std::make_unique<NativeFileSystem>(root_.string());
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
   SectionReader reader(uint64_t chunk = kSectionChunk) {
-    SectionReader io{*fs_, nullptr, nullptr};
+    SectionReader io{scratch_.fs(), nullptr, nullptr};
     io.emptyFileRetries = 2;
     io.sectionChunk = chunk;
     io.stubChunk = chunk;
     return io;
   }
-  void write(const Text& path, std::string_view data) { ASSERT_TRUE(writeWholeFile(*fs_, path, data)); }
+  Text at(const char* name) const { return scratch_.path() + name; }
+  void write(const Text& path, std::string_view data) { ASSERT_TRUE(writeWholeFile(scratch_.fs(), path, data)); }
+  Bytes read(const Text& path) { return readWholeFile(scratch_.fs(), path); }
 
   static Bytes block(std::string_view open, std::string_view content, std::string_view close) {
     return sectionBlockHead(open) + Bytes(content) + sectionBlockTail(close);
@@ -42,8 +32,7 @@ class SetupPackageTest : public ::testing::Test {
            block(kConfigOpen, config, kConfigClose);
   }
 
-  std::filesystem::path root_;
-  std::unique_ptr<NativeFileSystem> fs_;
+  ScratchFolder scratch_;
 };
 
 // Every reader must give the same answer whatever the chunk size, including
@@ -52,15 +41,15 @@ TEST_F(SetupPackageTest, SectionsReadTheSameWithAnyChunkSize) {
   const Bytes payload = Bytes(kSevenZipSignature) + Bytes(3000, 'p') + "ZUL-mark=7zipdataB" + '\0' + "tail";
   const Bytes config = "7Z\xBC\xAF\x27\x1C\x00\x03 config bytes";
   const Bytes file = setupFile(kInstallerMode, payload, config);
-  write("C:\\setup.exe", file);
+  write(at("setup.exe"), file);
   for (uint64_t chunk : {uint64_t{1}, uint64_t{7}, uint64_t{19}, uint64_t{20}, uint64_t{64}, uint64_t{1000},
                          uint64_t{file.size()}, kSectionChunk}) {
     SCOPED_TRACE(chunk);
     auto io = reader(chunk);
-    EXPECT_EQ(readSectionForward(io, "C:\\setup.exe", kPackageModeOpen, kPackageModeClose), "zul-1");
-    EXPECT_EQ(readSectionBackward(io, "C:\\setup.exe", kConfigOpen, kConfigClose), config);
-    EXPECT_EQ(readSectionForward(io, "C:\\setup.exe", kPayloadOpen, kPayloadClose), payload);
-    const Bytes stub = readStubPart(io, "C:\\setup.exe", kPackageModeOpen);
+    EXPECT_EQ(readSectionForward(io, at("setup.exe"), kPackageModeOpen, kPackageModeClose), "zul-1");
+    EXPECT_EQ(readSectionBackward(io, at("setup.exe"), kConfigOpen, kConfigClose), config);
+    EXPECT_EQ(readSectionForward(io, at("setup.exe"), kPayloadOpen, kPayloadClose), payload);
+    const Bytes stub = readStubPart(io, at("setup.exe"), kPackageModeOpen);
     EXPECT_EQ(stub, file.substr(0, file.find(Bytes(kPackageModeOpen) + '\x01') - 1));
   }
 }
@@ -77,37 +66,37 @@ TEST_F(SetupPackageTest, MissingOrEmptySectionsReadEmpty) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    write("C:\\f.exe", c.file);
+    write(at("f.exe"), c.file);
     for (uint64_t chunk : {uint64_t{5}, kSectionChunk}) {
       auto io = reader(chunk);
-      EXPECT_EQ(readSectionForward(io, "C:\\f.exe", kPackageModeOpen, kPackageModeClose), "");
-      EXPECT_EQ(readSectionBackward(io, "C:\\f.exe", kConfigOpen, kConfigClose), "");
+      EXPECT_EQ(readSectionForward(io, at("f.exe"), kPackageModeOpen, kPackageModeClose), "");
+      EXPECT_EQ(readSectionBackward(io, at("f.exe"), kConfigOpen, kConfigClose), "");
     }
   }
 }
 
 TEST_F(SetupPackageTest, ReadersGiveUpOnAFileThatStaysEmpty) {
-  write("C:\\empty.exe", "");
+  write(at("empty.exe"), "");
   int waits = 0;
   auto io = reader();
   io.waitBeforeRetry = [&] { ++waits; };
-  EXPECT_EQ(readSectionForward(io, "C:\\empty.exe", kPackageModeOpen, kPackageModeClose), "");
-  EXPECT_EQ(readSectionBackward(io, "C:\\missing.exe", kConfigOpen, kConfigClose), "");
+  EXPECT_EQ(readSectionForward(io, at("empty.exe"), kPackageModeOpen, kPackageModeClose), "");
+  EXPECT_EQ(readSectionBackward(io, at("missing.exe"), kConfigOpen, kConfigClose), "");
   EXPECT_EQ(waits, 2 * io.emptyFileRetries);
 }
 
 TEST_F(SetupPackageTest, PayloadCopyHoldsPatternArchiveAndChunkTail) {
   const Bytes payload = Bytes(kSevenZipSignature) + Bytes(500, 'a');
   const Bytes file = setupFile(kInstallerMode, payload, "cfg");
-  write("C:\\setup.exe", file);
+  write(at("setup.exe"), file);
   const size_t openAt = file.find(Bytes(kPayloadOpen) + '\x01');
   for (uint64_t chunk : {uint64_t{3}, uint64_t{50}, uint64_t{100000}}) {
     SCOPED_TRACE(chunk);
     auto io = reader(chunk);
     std::vector<int> percents;
-    ASSERT_TRUE(copySectionForward(io, "C:\\setup.exe", kPayloadOpen, kPayloadClose, "C:\\copy.7zzul",
+    ASSERT_TRUE(copySectionForward(io, at("setup.exe"), kPayloadOpen, kPayloadClose, at("copy.7zzul"),
                                    [&](int p) { percents.push_back(p); }));
-    const Bytes copy = readWholeFile(*fs_, "C:\\copy.7zzul");
+    const Bytes copy = read(at("copy.7zzul"));
     // 19 pattern bytes, the archive, then at least the closing pattern.
     ASSERT_GE(copy.size(), 19 + payload.size() + 19);
     EXPECT_EQ(copy, file.substr(openAt, copy.size()));
@@ -120,23 +109,23 @@ TEST_F(SetupPackageTest, PayloadCopyHoldsPatternArchiveAndChunkTail) {
 
 TEST_F(SetupPackageTest, StubPartStopsBeforeGapByte) {
   const Bytes file = setupFile(kInstallerMode, "p", "c");
-  write("C:\\setup.exe", file);
+  write(at("setup.exe"), file);
   auto io = reader();
-  const Bytes stub = readStubPart(io, "C:\\setup.exe", kPackageModeOpen);
+  const Bytes stub = readStubPart(io, at("setup.exe"), kPackageModeOpen);
   ASSERT_FALSE(stub.empty());
   EXPECT_EQ(file.substr(stub.size(), 1), Bytes(1, '\0'));
   EXPECT_EQ(file.substr(stub.size() + 1, kPackageModeOpen.size()), kPackageModeOpen);
 }
 
 TEST_F(SetupPackageTest, AppendedModeReadsBackExactly) {
-  write("C:\\uninst.exe", "MZ stub");
-  ASSERT_TRUE(appendPackageMode(*fs_, "C:\\uninst.exe", kUninstallerMode));
+  write(at("uninst.exe"), "MZ stub");
+  ASSERT_TRUE(appendPackageMode(scratch_.fs(), at("uninst.exe"), kUninstallerMode));
   auto io = reader();
-  EXPECT_EQ(readSectionForward(io, "C:\\uninst.exe", kPackageModeOpen, kPackageModeClose), "zul-2");
-  EXPECT_EQ(readStubPart(io, "C:\\uninst.exe", kPackageModeOpen), "MZ stub");
-  EXPECT_EQ(readWholeFile(*fs_, "C:\\uninst.exe"), Bytes("MZ stub") + sectionBlockHead(kPackageModeOpen) + "zul-2" +
+  EXPECT_EQ(readSectionForward(io, at("uninst.exe"), kPackageModeOpen, kPackageModeClose), "zul-2");
+  EXPECT_EQ(readStubPart(io, at("uninst.exe"), kPackageModeOpen), "MZ stub");
+  EXPECT_EQ(read(at("uninst.exe")), Bytes("MZ stub") + sectionBlockHead(kPackageModeOpen) + "zul-2" +
                                                         sectionBlockTail(kPackageModeClose));
-  EXPECT_FALSE(appendPackageMode(*fs_, "C:\\missing.exe", kUninstallerMode));
+  EXPECT_FALSE(appendPackageMode(scratch_.fs(), at("missing.exe"), kUninstallerMode));
 }
 
 TEST_F(SetupPackageTest, SignatureCheckAndRepair) {
@@ -154,10 +143,10 @@ TEST_F(SetupPackageTest, SignatureCheckAndRepair) {
       {"", 0, -1, "7z"},
   };
   for (const auto& c : cases) {
-    write("C:\\a.7z", c.content);
-    EXPECT_EQ(checkArchiveSignature(*fs_, "C:\\a.7z"), c.before);
-    repairArchiveSignature(*fs_, "C:\\a.7z", c.repairAt);
-    EXPECT_EQ(readWholeFile(*fs_, "C:\\a.7z"), c.after);
+    write(at("a.7z"), c.content);
+    EXPECT_EQ(checkArchiveSignature(scratch_.fs(), at("a.7z")), c.before);
+    repairArchiveSignature(scratch_.fs(), at("a.7z"), c.repairAt);
+    EXPECT_EQ(read(at("a.7z")), c.after);
   }
 }
 
