@@ -18,7 +18,11 @@ bool isInside(const Text& path, const Text& folder) {
 void cleanupTemporaryFiles(Platform& platform, const SetupState& state, bool deletePayloadCopy) {
   const Text ownFolder = folderOf(platform.system.ownPath());
   if (!state.dataDir.empty() && !sameFolder(state.dataDir, ownFolder)) removeTree(platform.fs, state.dataDir);
-  if (deletePayloadCopy && isInside(state.payloadPath, platform.fs.tempFolder())) {
+  // The payload is a copy only when it lies in the temporary folder; the
+  // setup file itself and volumes beside it may lie there too (a download
+  // run from the temporary folder) and are never touched.
+  if (deletePayloadCopy && isInside(state.payloadPath, platform.fs.tempFolder()) &&
+      !isInside(state.payloadPath, ownFolder)) {
     platform.fs.removeFile(state.payloadPath);
   }
 }

@@ -41,6 +41,8 @@ inline constexpr uint64_t kStubChunk = 5242880;      // 5 MiB
 
 // What the readers need besides files. Tests shrink the chunks and the wait.
 struct SectionReader {
+  explicit SectionReader(FileSystem& f) : fs(f) {}
+
   FileSystem& fs;
   // Called between retries while a file reads as empty; the wait is bounded
   // by `emptyFileRetries` (the file then reads as holding no section).

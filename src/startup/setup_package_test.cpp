@@ -10,7 +10,7 @@ namespace {
 class SetupPackageTest : public ::testing::Test {
  protected:
   SectionReader reader(uint64_t chunk = kSectionChunk) {
-    SectionReader io{scratch_.fs(), nullptr, nullptr};
+    SectionReader io(scratch_.fs());
     io.emptyFileRetries = 2;
     io.sectionChunk = chunk;
     io.stubChunk = chunk;

@@ -1,4 +1,4 @@
-#include "platform/fake/fake_platform.h"
+#include "platform/test_support/fake_platform.h"
 
 namespace zul {
 
