@@ -49,8 +49,18 @@ std::string_view cutWhole(std::string_view s, size_t limit) {
   return s.substr(0, i);
 }
 
+// Line breaks and NUL would end the line or the text early; a lead byte at
+// the very end would take the byte after it (a "]", "=" or line break) as
+// its trail byte.
 bool hasForbiddenByte(std::string_view s) {
-  return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+  if (s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) return true;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (isGbkLeadByte(static_cast<unsigned char>(s[i]))) {
+      if (i + 1 == s.size()) return true;
+      ++i;
+    }
+  }
+  return false;
 }
 
 std::string_view stripLeadingControls(std::string_view s) {

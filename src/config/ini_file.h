@@ -47,9 +47,10 @@ class IniDocument {
   // blanks of `value` dropped, as the profile functions do). Replaces the old
   // value in place, else adds a line after the section's last non-blank line,
   // else adds the section at the end of the file. New lines end with CR LF.
-  // False, with the document unchanged, when a trimmed name is empty or a
-  // name or the value holds a line break or NUL (that would break the file's
-  // structure).
+  // False, with the document unchanged, when a trimmed name is empty, the
+  // key holds "=" or starts with "[", or a name or the value holds a line
+  // break or NUL or ends with a GBK lead byte (any of these would change
+  // how the file reads).
   [[nodiscard]] bool setValue(std::string_view section, std::string_view key, std::string_view value);
 
   const Bytes& bytes() const { return bytes_; }

@@ -167,7 +167,8 @@ TEST(IniWriteTest, RefusesNamesThatWouldBreakTheFile) {
   const struct {
     Text section, key, value;
   } cases[] = {{"", "k", "v"}, {"s", " ", "v"}, {"s", "a=b", "v"}, {"s", "[t]", "v"},
-               {"s\n", "k", "v"}, {"s", "k", "a\r\nb=c"}, {"s", "k", Text("a\0b", 3)}};
+               {"s\n", "k", "v"}, {"s", "k", "a\r\nb=c"}, {"s", "k", Text("a\0b", 3)},
+               {"s\x81", "k", "v"}, {"s", "k\xB0", "v"}, {"s", "k", "v\xB0"}};
   for (const auto& c : cases) {
     MemoryFileSystem fs;
     fs.files[kPath] = before;
