@@ -65,7 +65,10 @@ test: bootstrap
 	$(MAKE) test-sanitize
 	$(MAKE) test-windows
 
-demo: all
+# The Windows tree whose programs this machine can run (see scripts/wine-loader).
+demo: bootstrap
+	$(MAKE) native win32
+	@if [ "$$(scripts/wine-loader)" != wine ]; then $(MAKE) win64; fi
 	scripts/demo
 
 bench: native
