@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
   }
 
   zul::NativeFileSystem fs("/");
-  zul::SectionReader io{fs, nullptr, nullptr};
+  zul::SectionReader io(fs);
   const auto start = std::chrono::steady_clock::now();
   const zul::Bytes mode = zul::readSectionForward(io, path, zul::kPackageModeOpen, zul::kPackageModeClose);
   const zul::Bytes config = zul::readSectionBackward(io, path, zul::kConfigOpen, zul::kConfigClose);

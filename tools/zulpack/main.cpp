@@ -95,7 +95,7 @@ int inspect(const std::vector<std::string>& args) {
     return kFailed;
   }
   zul::NativeFileSystem fs("/");
-  zul::SectionReader io{fs, nullptr, nullptr};
+  zul::SectionReader io(fs);
   io.emptyFileRetries = 0;
   const zul::Text file = std::filesystem::absolute(path).string();
   const zul::Bytes mode = zul::readSectionForward(io, file, zul::kPackageModeOpen, zul::kPackageModeClose);
