@@ -2,7 +2,9 @@
 #include <windows.h>
 
 #include "app/plain_window.h"
+#include "config/variables.h"
 #include "install/temporary_files.h"
+#include "platform/special_folders.h"
 #include "platform/win32/win32_platform.h"
 #include "startup/exit_code.h"
 #include "startup/startup.h"
@@ -33,7 +35,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   zul::Platform platform{fs, system, registry, ui};
 
   zul::SetupState state;
+  const auto folders = zul::makeSpecialFolders();
   zul::StartupServices services{platform};
+  services.expandVariables = [&](zul::SetupState& s) { (void)zul::expandVariables(fs, *folders, s); };
   const zul::Bytes icon = zul::startup(services, state);
 
   HWND window = zul::app::createMainWindow(instance, state.windowTitle, roleLine(state));

@@ -231,7 +231,9 @@ void readInstallerKeys(StartupServices& s, SetupState& state) {
   if (!registryList.empty()) state.registryEntries = decompressBytes(registryList);
 
   state.baseComponents = splitBytes(setupKey(keys::kBaseComponents), kListSeparator);
-  state.readmeText = findDataBlock(file(kDataIni), keys::kReadmeBlock);
+  // The readme is a text: it ends at its first NUL byte.
+  const Bytes readme = findDataBlock(file(kDataIni), keys::kReadmeBlock);
+  state.readmeText = readme.substr(0, readme.find('\0'));
   state.pageVisible[1] = true;
   state.pageVisible[2] = !state.readmeText.empty();
   state.pageVisible[3] = isTrue(readPackageKey(fs, state, keys::kVisibleSection, keys::kComponentsVisible));

@@ -15,6 +15,8 @@ from pathlib import Path
 
 SOURCE_DIR = Path(os.environ.get("ZUL_SOURCE_DIR", Path(__file__).resolve().parents[2]))
 STUB = Path(os.environ.get("ZUL_STUB", ""))
+# The same program carrying the uninstaller's companion data as a resource.
+COMPANION_STUB = Path(os.environ.get("ZUL_COMPANION_STUB", ""))
 ZULPACK = Path(os.environ.get("ZULPACK", ""))
 RESOURCE_KEY = os.environ.get("ZUL_RESOURCE_KEY", "zul")
 # Wine's 32-bit loader, or wine64 on kernels that cannot run 32-bit code.

@@ -84,6 +84,21 @@ class RolesTest(unittest.TestCase):
         self.wine.start(uninst, "C:\\产品目录", "卸载")
         self.assert_window("卸载测试2.0" + UNINSTALLER_SUFFIX)
 
+    def test_uninstaller_first_stage_restores_companions_and_relaunches(self):
+        install = self.app_folder("阶段一")
+        write_ini(install / "uninst.ini", {"软件卸载配置": {
+            "软件名称": "阶段测试", "软件版本": "1.2", "卸载路径": "C:\\阶段一"}})
+        write_setup(install / "uninst.exe", b"zul-2", stub=harness.COMPANION_STUB)
+        self.assertEqual(self.wine.run(install / "uninst.exe", timeout=60), 0)
+        # The copy in the temporary folder runs the second stage.
+        self.assert_window("阶段测试1.2" + UNINSTALLER_SUFFIX)
+        data = self.wine.temp_folder() / "阶段测试"
+        self.assertEqual((data / "阶段测试.exe").read_bytes(), (install / "uninst.exe").read_bytes())
+        self.assertEqual((data / "ZULDLL_s.ini").read_bytes(), b"[dll]\r\n")
+        self.assertEqual((data / "ZULDLL.db").read_bytes(), b"dbdata")
+        self.assertEqual((data / "var_data.ini").read_bytes(), b"[var]\r\n")
+        self.assertTrue((data / "variable.ini").read_bytes().startswith(b"[%ProductName%]"))
+
     def test_uninstaller_first_stage_without_product_ends_quietly(self):
         folder = self.app_folder("noproduct")
         write_setup(folder / "uninst.exe", b"zul-2")
