@@ -16,18 +16,18 @@ if [ ! -x "$build/tools/zulpack/zulpack_archive_bench" ]; then
 fi
 cmake --build "$build" --target zulpack_archive_bench -j2 >/dev/null
 
-# Copies files of a source folder in name order until `budget` MB are taken.
+# Copies files of a source folder in name order until `budget` MB are taken,
+# leaving out names that differ from an earlier one only in case (a Windows
+# folder cannot hold both).
 take() {
-  local from=$1 to=$2 budget=$(($3 * 1048576)) taken=0 size rel
+  local from=$1 to=$2 budget=$(($3 * 1048576))
   [ -d "$from" ] || return 0
-  while IFS= read -r -d '' file; do
-    size=$(stat -c %s "$file")
-    [ $((taken + size)) -le $budget ] || break
-    rel=${file#"$from"/}
-    mkdir -p "$to/$(dirname "$rel")"
-    cp "$file" "$to/$rel"
-    taken=$((taken + size))
-  done < <(find "$from" -type f -print0 | LC_ALL=C sort -z)
+  mkdir -p "$to"
+  (cd "$from" && find . -type f -printf '%s %P\n' | LC_ALL=C sort -k2 |
+    awk -v budget="$budget" '{ size = $1; name = substr($0, length($1) + 2); key = tolower(name)
+                               if (key in seen) next; seen[key] = 1
+                               if (full || taken + size > budget) { full = 1; next }; taken += size; print name }' |
+    tar -cf - --verbatim-files-from -T -) | tar -xf - -C "$to"
 }
 
 if [ ! -f "$payload/.complete" ]; then

@@ -56,6 +56,7 @@ constexpr size_t kSaltSize = 16;
 constexpr size_t kIoChunk = 1 << 20;
 constexpr uint32_t kDirectoryAttribute = 0x10;
 constexpr uint64_t kMinSolidBlock = 16u << 20;
+constexpr uint32_t kLargeDictionary = 32u << 20;
 
 std::string utf8OfGbk(std::string_view gbk) {
   iconv_t cd = iconv_open("UTF-8", "GBK");
@@ -201,9 +202,9 @@ class FolderEncoder {
       *error = "unsupported compression level";
       return false;
     }
-    // 7-Zip's levels 5 and 6 use a 16 MiB dictionary; a dictionary larger
+    // 7-Zip 26 uses a 32 MiB dictionary from level 5 on; a dictionary larger
     // than the data only costs the extracting side memory.
-    if (preset >= 5 && options.dict_size < (16u << 20)) options.dict_size = 16u << 20;
+    if (preset >= 5 && options.dict_size < kLargeDictionary) options.dict_size = kLargeDictionary;
     uint64_t dictionary = LZMA_DICT_SIZE_MIN;
     while (dictionary < expectedSize && dictionary < options.dict_size) dictionary *= 2;
     options.dict_size = static_cast<uint32_t>(std::min<uint64_t>(dictionary, options.dict_size));
@@ -552,13 +553,14 @@ std::vector<FolderPlan> planFolders(const std::vector<Item>& items, const Archiv
   }
   // Executables first in their own blocks (they take the x86 filter), then
   // the rest; by extension so that similar files share a dictionary. Blocks
-  // are cut so that every thread has work to do.
+  // are cut at about total / threads bytes: each thread gets work, and every
+  // cut, which restarts the dictionary, costs compression.
   std::stable_sort(streams.begin(), streams.end(), [](const Item* a, const Item* b) {
     if (a->x86 != b->x86) return a->x86;
     return a->sortKey < b->sortKey;
   });
   const uint64_t threads = static_cast<uint64_t>(std::max(1, options.threads));
-  const uint64_t limit = threads == 1 ? UINT64_MAX : std::max(kMinSolidBlock, total / (threads * 2) + 1);
+  const uint64_t limit = threads == 1 ? UINT64_MAX : std::max(kMinSolidBlock, total / threads + 1);
   for (const Item* item : streams) {
     if (folders.empty() || folders.back().x86 != item->x86 || folders.back().bytes >= limit) {
       folders.push_back(FolderPlan{{}, 0, item->x86});
