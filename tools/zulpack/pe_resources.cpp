@@ -1,5 +1,7 @@
 #include "pe_resources.h"
 
+#include <openssl/evp.h>
+
 #include <optional>
 
 namespace zul::pack {
@@ -206,6 +208,23 @@ PeStatus findResource(std::string_view image, const ResourceKey& type, const Res
     return PeStatus::kCorrupt;
   }
   data->assign(payload.bytes.substr(0, *dataSize));
+  return PeStatus::kOk;
+}
+
+PeStatus configArchivePasswordOf(std::string_view stubImage, Text* password) {
+  Bytes key;
+  const PeStatus status = findResource(stubImage, ResourceKey::fromName("KEY"), ResourceKey::fromId(250), &key);
+  if (status != PeStatus::kOk) return status;
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned length = 0;
+  if (EVP_Digest(key.data(), key.size(), digest, &length, EVP_md5(), nullptr) != 1) return PeStatus::kCorrupt;
+  static constexpr char kHex[] = "0123456789abcdef";
+  Text hex;
+  for (unsigned i = 0; i < length; ++i) {
+    hex.push_back(kHex[digest[i] >> 4]);
+    hex.push_back(kHex[digest[i] & 0xF]);
+  }
+  *password = std::move(hex);
   return PeStatus::kOk;
 }
 

@@ -37,4 +37,9 @@ struct ResourceKey {
 [[nodiscard]] PeStatus findResource(std::string_view image, const ResourceKey& type, const ResourceKey& name,
                                     Bytes* data);
 
+// The configuration archive's password for a stub: the MD5 digest of the
+// stub's resource "KEY" 250, as 32 lower-case hexadecimal digits, which is
+// what the stub derives at run time. `*password` is changed only on kOk.
+[[nodiscard]] PeStatus configArchivePasswordOf(std::string_view stubImage, Text* password);
+
 }  // namespace zul::pack

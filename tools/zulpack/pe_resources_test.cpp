@@ -16,30 +16,41 @@ std::string readHostFile(const std::string& path) {
   return buffer.str();
 }
 
-// The fixture is linked by MinGW from a resource script compiled by windres,
-// so the reader is checked against the toolchain's own layout.
-TEST(PeResources, FindsResourcesInWindresBuiltImage) {
+// The fixtures are linked by MinGW (PE32 and PE32+) from a resource script
+// compiled by windres, so the reader is checked against the toolchain's own
+// layout.
+TEST(PeResources, FindsResourcesInWindresBuiltImages) {
   if (std::string(ZULPACK_PE_FIXTURE).empty()) GTEST_SKIP() << "no MinGW toolchain to build the fixture";
-  const std::string image = readHostFile(ZULPACK_PE_FIXTURE);
-  ASSERT_FALSE(image.empty());
-  struct Case {
-    ResourceKey type, name;
-    PeStatus status;
-    Bytes data;
-  } cases[] = {
-      {ResourceKey::fromName("KEY"), ResourceKey::fromId(250), PeStatus::kOk, "zul"},
-      {ResourceKey::fromName("key"), ResourceKey::fromId(250), PeStatus::kOk, "zul"},
-      {ResourceKey::fromName("TEXT"), ResourceKey::fromName("Greeting"), PeStatus::kOk, "hi there"},
-      {ResourceKey::fromId(10), ResourceKey::fromId(7), PeStatus::kOk, "seven"},  // RT_RCDATA
-      {ResourceKey::fromName("KEY"), ResourceKey::fromId(251), PeStatus::kNotFound, ""},
-      {ResourceKey::fromName("KEYS"), ResourceKey::fromId(250), PeStatus::kNotFound, ""},
-      {ResourceKey::fromId(250), ResourceKey::fromId(250), PeStatus::kNotFound, ""},
-  };
-  for (const Case& c : cases) {
-    Bytes data = "unchanged";
-    EXPECT_EQ(findResource(image, c.type, c.name, &data), c.status) << c.data;
-    EXPECT_EQ(data, c.status == PeStatus::kOk ? c.data : "unchanged");
+  for (const char* fixture : {ZULPACK_PE_FIXTURE, ZULPACK_PE64_FIXTURE}) {
+    SCOPED_TRACE(fixture);
+    const std::string image = readHostFile(fixture);
+    ASSERT_FALSE(image.empty());
+    struct Case {
+      ResourceKey type, name;
+      PeStatus status;
+      Bytes data;
+    } cases[] = {
+        {ResourceKey::fromName("KEY"), ResourceKey::fromId(250), PeStatus::kOk, "zul"},
+        {ResourceKey::fromName("key"), ResourceKey::fromId(250), PeStatus::kOk, "zul"},
+        {ResourceKey::fromName("TEXT"), ResourceKey::fromName("Greeting"), PeStatus::kOk, "hi there"},
+        {ResourceKey::fromId(10), ResourceKey::fromId(7), PeStatus::kOk, "seven"},  // RT_RCDATA
+        {ResourceKey::fromName("KEY"), ResourceKey::fromId(251), PeStatus::kNotFound, ""},
+        {ResourceKey::fromName("KEYS"), ResourceKey::fromId(250), PeStatus::kNotFound, ""},
+        {ResourceKey::fromId(250), ResourceKey::fromId(250), PeStatus::kNotFound, ""},
+    };
+    for (const Case& c : cases) {
+      Bytes data = "unchanged";
+      EXPECT_EQ(findResource(image, c.type, c.name, &data), c.status) << c.data;
+      EXPECT_EQ(data, c.status == PeStatus::kOk ? c.data : "unchanged");
+    }
+    // `printf zul | md5sum`
+    Text password;
+    ASSERT_EQ(configArchivePasswordOf(image, &password), PeStatus::kOk);
+    EXPECT_EQ(password, "1cf440e0df367e8a74becfa88ba0595a");
   }
+  Text password = "unchanged";
+  EXPECT_EQ(configArchivePasswordOf("MZ", &password), PeStatus::kNotPe);
+  EXPECT_EQ(password, "unchanged");
 }
 
 TEST(PeResources, TruncatedImagesNeverReadPastTheEnd) {
