@@ -4,6 +4,7 @@
 #include "app/plain_window.h"
 #include "config/variables.h"
 #include "install/temporary_files.h"
+#include "platform/crypto.h"
 #include "platform/special_folders.h"
 #include "platform/win32/win32_platform.h"
 #include "startup/exit_code.h"
@@ -37,6 +38,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   zul::SetupState state;
   const auto folders = zul::makeSpecialFolders();
   zul::StartupServices services{platform};
+  services.md5Hex = [](std::string_view data) { return zul::md5Hex(data); };
   services.expandVariables = [&](zul::SetupState& s) { (void)zul::expandVariables(fs, *folders, s); };
   const zul::Bytes icon = zul::startup(services, state);
 
