@@ -378,6 +378,27 @@ std::string describe(const ArchiveEntry& entry) {
   return what;
 }
 
+// Why Windows cannot create a file or folder named `part`; null when it can.
+const char* windowsNameProblem(const Text& part) {
+  for (size_t i = 0; i < part.size(); ++i) {
+    const auto b = static_cast<unsigned char>(part[i]);
+    if (isGbkLeadByte(b) && i + 1 < part.size()) {
+      ++i;  // a trail byte may be 0x5C or 0x7C ('|') and belongs to its character
+    } else if (b < 0x20 || strchr("<>\"|?*", b) != nullptr) {
+      return "holds a character that Windows file names cannot hold";
+    }
+  }
+  // Neither byte is ever a GBK trail byte.
+  if (part.back() == ' ' || part.back() == '.') return "ends with a blank or a dot, which Windows drops";
+  const Text device = asciiLower(part.substr(0, part.find('.')));
+  if (device == "con" || device == "prn" || device == "aux" || device == "nul" ||
+      (device.size() == 4 && (device.starts_with("com") || device.starts_with("lpt")) && device[3] >= '1' &&
+       device[3] <= '9')) {
+    return "is a device name on Windows";
+  }
+  return nullptr;
+}
+
 bool prepareItem(const ArchiveEntry& entry, Item* item, std::string* error) {
   item->entry = &entry;
   const std::vector<Text> parts = [&] {
@@ -397,6 +418,10 @@ bool prepareItem(const ArchiveEntry& entry, Item* item, std::string* error) {
   for (const Text& part : parts) {
     if (part.empty() || part == "." || part == ".." || part.find(':') != Text::npos) {
       *error = describe(entry) + ": the archive name must be a relative path without empty, \".\" or \"..\" parts";
+      return false;
+    }
+    if (const char* problem = windowsNameProblem(part)) {
+      *error = describe(entry) + ": the archive name " + problem;
       return false;
     }
     if (!normalised.empty()) normalised += '/';

@@ -129,7 +129,7 @@ class ArchiveWriterTest : public ::testing::Test {
     add("noise.bin", "noise.bin", randomBytes(70000, 2));
     add("empty.txt", "empty.txt", "");
     add("\xD6\xD0\xCE\xC4\\\xC5\xE4\xD6\xC3\xB0\xFC.ini", "中文/配置包.ini", "[a]\r\nb=1\r\n");
-    add("\x81\x5C.txt", "乗.txt", "trail byte 0x5C is no separator");
+    add("\x81\x5C\x81\x7C.txt", "乗亅.txt", "trail bytes 0x5C and 0x7C are no separator and no bar");
     add("a\\b\\c\\d\\e\\f\\g\\h\\i\\j\\k\\l\\m\\n\\o\\p\\q\\r\\s\\t\\deep.txt",
         "a/b/c/d/e/f/g/h/i/j/k/l/m/n/o/p/q/r/s/t/deep.txt", sampleText(5000, 3));
     return entries;
@@ -273,6 +273,10 @@ TEST_F(ArchiveWriterTest, BadInputFailsWithoutOutput) {
       {"drive", {"C:\\x.txt", "", "x"}, "relative path"},
       {"empty part", {"a\\\\b.txt", "", "x"}, "relative path"},
       {"empty name", {"", "", "x"}, "relative path"},
+      {"wildcard", {"a\\what?.txt", "", "x"}, "cannot hold"},
+      {"control character", {"tab\t.txt", "", "x"}, "cannot hold"},
+      {"trailing dot", {"folder.\\x.txt", "", "x"}, "blank or a dot"},
+      {"device name", {"sub\\Con.txt", "", "x"}, "device name"},
       {"missing host file", {"gone.txt", (dir_ / "no-such-file").string(), ""}, "no-such-file"},
       {"host folder as file", {"folder.txt", dir_.string(), ""}, "not a regular file"},
       {"duplicate", {"README.TXT", "", "x"}, "more than one entry"},
