@@ -143,6 +143,7 @@ class ArchiveWriterTest : public ::testing::Test {
     ASSERT_EQ(test.status, 0) << test.output;
     const fs::path out = dir_ / "out";
     fs::remove_all(out);
+    fs::create_directories(out);
     const CommandResult extract =
         run("7zz x -y" + passwordSwitch(password) + " -o" + quoted(out) + " " + quoted(archive));
     ASSERT_EQ(extract.status, 0) << extract.output;
@@ -204,6 +205,29 @@ TEST_F(ArchiveWriterTest, ArchivesPassSevenZipInEveryConfiguration) {
       const CommandResult wrong = run("7zz l -pwrong " + quoted(archive));
       EXPECT_NE(wrong.status, 0);
       EXPECT_EQ(wrong.output.find("readme.txt"), std::string::npos);
+    }
+  }
+}
+
+// No contents at all: the header carries no stream information, and with a
+// password only the file list is encrypted.
+TEST_F(ArchiveWriterTest, ArchivesWithoutContents) {
+  ArchiveEntry folder;
+  folder.name = "only\\folder";
+  folder.isDirectory = true;
+  ArchiveEntry empty;
+  empty.name = "only\\empty.txt";
+  for (const char* password : {"", "pw"}) {
+    for (const std::vector<ArchiveEntry>& entries : {std::vector<ArchiveEntry>{}, std::vector<ArchiveEntry>{folder, empty}}) {
+      SCOPED_TRACE(testing::Message() << "password '" << password << "', " << entries.size() << " entries");
+      ArchiveOptions options;
+      options.password = password;
+      const fs::path archive = dir_ / "a.7z";
+      std::string error;
+      ASSERT_TRUE(writeArchive(entries, options, archive.string(), &error)) << error;
+      std::map<std::string, std::string> expected;
+      if (!entries.empty()) expected = {{"only/folder", "/"}, {"only/empty.txt", ""}};
+      checkWith7zz(archive, password, expected);
     }
   }
 }
