@@ -1,16 +1,24 @@
-// The setup stub's entry: start-up, the main window, the message loop.
+// The setup stub's entry: start-up, the main window, the install in the
+// direct and silent modes, the message loop.
 #include <windows.h>
+
+#include <atomic>
+#include <thread>
 
 #include "app/plain_window.h"
 #include "config/variables.h"
+#include "install/install_engine.h"
 #include "install/temporary_files.h"
 #include "platform/crypto.h"
 #include "platform/special_folders.h"
 #include "platform/win32/win32_platform.h"
+#include "startup/command_line.h"
 #include "startup/exit_code.h"
 #include "startup/startup.h"
 
 namespace {
+
+constexpr UINT kInstallFinished = WM_APP + 2;
 
 // The line the plain window shows under its title: which role this run
 // plays. GBK.
@@ -24,6 +32,34 @@ zul::Text roleLine(const zul::SetupState& state) {
       break;
   }
   return "\xC3\xBB\xD3\xD0\xB0\xB2\xD7\xB0\xB0\xFC\xCA\xFD\xBE\xDD";  // 没有安装包数据
+}
+
+// The installing page of the plain window: its status line follows the
+// current action.
+class WindowInstallView : public zul::HeadlessInstallView {
+ public:
+  explicit WindowInstallView(HWND window) : window_(window) {}
+  void setStatus(const zul::Text& text) override {
+    HeadlessInstallView::setStatus(text);
+    zul::app::setStatusLine(window_, text);
+  }
+
+ private:
+  HWND window_;
+};
+
+zul::ExitCode exitCodeOf(zul::InstallOutcome outcome) {
+  return outcome == zul::InstallOutcome::kInstalled ? zul::ExitCode::kOk : zul::ExitCode::kInstallFailed;
+}
+
+int runMessageLoop(HWND window, bool endWhenInstalled) {
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (msg.message == kInstallFinished && endWhenInstalled) DestroyWindow(window);
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return static_cast<int>(msg.wParam);
 }
 
 }  // namespace
@@ -42,16 +78,43 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   services.expandVariables = [&](zul::SetupState& s) { (void)zul::expandVariables(fs, *folders, s); };
   const zul::Bytes icon = zul::startup(services, state);
 
+  const bool silent = state.runMode == zul::RunMode::kInstaller && state.installMode == zul::kSilentInstall;
+  const bool direct = state.runMode == zul::RunMode::kInstaller && state.installMode == zul::kDirectInstall;
+  state.installDir = zul::normalisePath(state.installDir);
+  const zul::PayloadExtractor extract;
+
+  if (silent) {
+    // No window at all: a deployment tool learns the outcome from the exit
+    // code.
+    zul::HeadlessInstallView view;
+    zul::InstallEngine engine(platform, state, view, extract, {});
+    const auto outcome = state.installDir.empty() ? zul::InstallOutcome::kExtractionFailed : engine.runInstall(state.payloadPassword);
+    zul::cleanupTemporaryFiles(platform, state, false);
+    return static_cast<int>(exitCodeOf(outcome));
+  }
+
   HWND window = zul::app::createMainWindow(instance, state.windowTitle, roleLine(state));
   zul::app::setWindowIcon(window, icon);
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
   zul::cleanupTemporaryFiles(platform, state, false);
-
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
+  if (!direct) {
+    runMessageLoop(window, false);
+    return static_cast<int>(zul::ExitCode::kOk);
   }
-  return static_cast<int>(zul::ExitCode::kOk);
+
+  // Direct mode: the install runs on a worker thread while this thread keeps
+  // the window alive; the window closes afterwards when the finish page is
+  // switched off.
+  WindowInstallView view(window);
+  zul::InstallEngine engine(platform, state, view, extract, {});
+  std::atomic<zul::InstallOutcome> outcome{zul::InstallOutcome::kExtractionFailed};
+  std::thread worker([&] {
+    if (!state.installDir.empty()) outcome = engine.runInstall(state.payloadPassword);
+    if (outcome == zul::InstallOutcome::kInstalled) view.setStatus("\xB0\xB2\xD7\xB0\xCD\xEA\xB3\xC9");  // 安装完成
+    PostMessageW(window, kInstallFinished, 0, 0);
+  });
+  runMessageLoop(window, state.finishPageMode == -1);
+  worker.join();
+  return static_cast<int>(exitCodeOf(outcome));
 }

@@ -1,5 +1,7 @@
 #include "app/plain_window.h"
 
+#include <memory>
+
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide.h"
 
@@ -7,6 +9,7 @@ namespace zul::app {
 namespace {
 
 constexpr wchar_t kClassName[] = L"Ex_DirectUI";
+constexpr UINT kSetStatus = WM_APP + 1;  // lParam: a heap std::wstring the window takes over
 constexpr int kWidth = 528, kHeight = 382;
 
 // The status text lives as long as the window; the window procedure reads
@@ -33,6 +36,14 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         DrawTextW(dc, data->status.c_str(), static_cast<int>(data->status.size()), &area, DT_LEFT | DT_WORDBREAK);
       }
       EndPaint(window, &paint);
+      return 0;
+    }
+    case kSetStatus: {
+      std::unique_ptr<std::wstring> text(reinterpret_cast<std::wstring*>(lParam));
+      if (auto* data = reinterpret_cast<WindowData*>(GetWindowLongPtrW(window, GWLP_USERDATA))) {
+        data->status = std::move(*text);
+        InvalidateRect(window, nullptr, TRUE);
+      }
       return 0;
     }
     case WM_DESTROY:
@@ -66,6 +77,11 @@ HWND createMainWindow(HINSTANCE instance, const Text& title, const Text& statusL
                                 nullptr, nullptr, instance, data);
   if (!window) delete data;
   return window;
+}
+
+void setStatusLine(HWND window, const Text& statusLine) {
+  auto text = std::make_unique<std::wstring>(win32::toWide(statusLine));
+  if (PostMessageW(window, kSetStatus, 0, reinterpret_cast<LPARAM>(text.get()))) text.release();
 }
 
 void setWindowIcon(HWND window, const Bytes& iconFile) {

@@ -11,6 +11,7 @@ enum class ExitCode : uint32_t {
   kOk = 0,             // finished, or ended early by design (no package, user cancel)
   // 1 is left unused: it is what a crashed or killed process often reports.
   kMissingVolume = 2,  // a payload volume file named by the package is missing
+  kInstallFailed = 3,  // the payload could not be extracted (or no install folder): nothing was registered
 };
 
 }  // namespace zul
