@@ -2,9 +2,6 @@
 
 #include <errno.h>
 #include <iconv.h>
-#include <lzma.h>
-#include <openssl/evp.h>
-#include <openssl/rand.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -19,6 +16,8 @@
 #include <mutex>
 #include <set>
 #include <thread>
+
+#include "archive_coders.h"
 
 namespace zul::pack {
 namespace {
@@ -50,13 +49,9 @@ constexpr size_t kStartHeaderSize = 32;
 constexpr uint8_t kCoderIdLzma2[] = {0x21};
 constexpr uint8_t kCoderIdX86[] = {0x03, 0x03, 0x01, 0x03};
 constexpr uint8_t kCoderIdAes[] = {0x06, 0xF1, 0x07, 0x01};
-constexpr unsigned kAesCyclesPower = 19;  // 2^19 SHA-256 rounds per key
-constexpr size_t kAesBlock = 16;
-constexpr size_t kSaltSize = 16;
 constexpr size_t kIoChunk = 1 << 20;
 constexpr uint32_t kDirectoryAttribute = 0x10;
-constexpr uint64_t kMinSolidBlock = 16u << 20;
-constexpr uint32_t kLargeDictionary = 32u << 20;
+constexpr uint64_t kMinBlockBytes = 16u << 20;
 
 std::string utf8OfGbk(std::string_view gbk) {
   iconv_t cd = iconv_open("UTF-8", "GBK");
@@ -73,108 +68,6 @@ std::string utf8OfGbk(std::string_view gbk) {
   return out;
 }
 
-// ---- Byte sinks: compressed data flows from LZMA2 through AES to a file ----
-
-class Sink {
- public:
-  virtual ~Sink() = default;
-  [[nodiscard]] virtual bool write(const uint8_t* data, size_t size) = 0;
-};
-
-class FileSink : public Sink {
- public:
-  explicit FileSink(FILE* file) : file_(file) {}
-  bool write(const uint8_t* data, size_t size) override {
-    if (size != 0 && fwrite(data, 1, size, file_) != size) return false;
-    written_ += size;
-    return true;
-  }
-  uint64_t written() const { return written_; }
-
- private:
-  FILE* file_;
-  uint64_t written_ = 0;
-};
-
-class StringSink : public Sink {
- public:
-  bool write(const uint8_t* data, size_t size) override {
-    bytes.append(reinterpret_cast<const char*>(data), size);
-    return true;
-  }
-  std::string bytes;
-};
-
-struct AesKey {
-  std::string salt;
-  uint8_t key[32] = {};
-};
-
-// The 7z key: SHA-256 over 2^19 repetitions of salt, UTF-16LE password and
-// the 64-bit little-endian repetition number.
-bool deriveAesKey(const std::u16string& password, AesKey* key) {
-  key->salt.resize(kSaltSize);
-  if (RAND_bytes(reinterpret_cast<unsigned char*>(key->salt.data()), kSaltSize) != 1) return false;
-  std::string round = key->salt;
-  for (char16_t c : password) {
-    round.push_back(static_cast<char>(c & 0xFF));
-    round.push_back(static_cast<char>(c >> 8));
-  }
-  const size_t counterAt = round.size();
-  round.append(8, '\0');
-  constexpr uint64_t kRounds = uint64_t{1} << kAesCyclesPower;
-  constexpr uint64_t kBatch = 4096;  // rounds hashed per update call
-  std::string batch;
-  batch.reserve(round.size() * kBatch);
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (!sha || EVP_DigestInit_ex(sha.get(), EVP_sha256(), nullptr) != 1) return false;
-  for (uint64_t i = 0; i < kRounds; ++i) {
-    for (int b = 0; b < 8; ++b) round[counterAt + b] = static_cast<char>(i >> (8 * b));
-    batch += round;
-    if (batch.size() >= round.size() * kBatch || i + 1 == kRounds) {
-      if (EVP_DigestUpdate(sha.get(), batch.data(), batch.size()) != 1) return false;
-      batch.clear();
-    }
-  }
-  unsigned length = 0;
-  return EVP_DigestFinal_ex(sha.get(), key->key, &length) == 1 && length == 32;
-}
-
-// AES-256-CBC without padding; the tail is filled with zero bytes to a whole
-// block, which the 7z decoder drops by the unpack size it knows.
-class CipherSink : public Sink {
- public:
-  CipherSink(Sink& next) : next_(next), ctx_(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free) {}
-  [[nodiscard]] bool start(const AesKey& key, std::string* iv) {
-    iv->resize(kAesBlock);
-    auto* ivBytes = reinterpret_cast<unsigned char*>(iv->data());
-    return ctx_ && RAND_bytes(ivBytes, kAesBlock) == 1 &&
-           EVP_EncryptInit_ex(ctx_.get(), EVP_aes_256_cbc(), nullptr, key.key, ivBytes) == 1 &&
-           EVP_CIPHER_CTX_set_padding(ctx_.get(), 0) == 1;
-  }
-  bool write(const uint8_t* data, size_t size) override {
-    buffer_.resize(size + kAesBlock);
-    int produced = 0;
-    if (EVP_EncryptUpdate(ctx_.get(), buffer_.data(), &produced, data, static_cast<int>(size)) != 1) return false;
-    total_ += size;
-    return next_.write(buffer_.data(), static_cast<size_t>(produced));
-  }
-  [[nodiscard]] bool finish() {
-    const uint8_t zeros[kAesBlock] = {};
-    const size_t pad = (kAesBlock - total_ % kAesBlock) % kAesBlock;
-    if (pad != 0 && !write(zeros, pad)) return false;
-    int produced = 0;
-    buffer_.resize(kAesBlock);
-    return EVP_EncryptFinal_ex(ctx_.get(), buffer_.data(), &produced) == 1 && produced == 0;
-  }
-
- private:
-  Sink& next_;
-  std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx_;
-  std::vector<uint8_t> buffer_;
-  uint64_t total_ = 0;
-};
-
 // How one folder (compressed block) is coded, as the header describes it.
 struct FolderCoding {
   bool x86 = false;
@@ -184,99 +77,6 @@ struct FolderCoding {
   uint64_t unpackSize = 0;  // bytes out of LZMA2 (and of the x86 filter)
   uint64_t lzmaSize = 0;    // bytes out of the AES decoder: LZMA2's input
   uint64_t packSize = 0;    // bytes stored
-};
-
-// Feeds bytes through [x86 +] LZMA2 [+ AES] into `out`.
-class FolderEncoder {
- public:
-  FolderEncoder(Sink& out) : out_(out), cipher_(out) {}
-  ~FolderEncoder() { lzma_end(&stream_); }
-
-  [[nodiscard]] bool start(bool x86, int preset, uint64_t expectedSize, const AesKey* key, FolderCoding* coding,
-                           std::string* error) {
-    coding_ = coding;
-    coding->x86 = x86;
-    coding->aes = key != nullptr;
-    lzma_options_lzma options;
-    if (lzma_lzma_preset(&options, static_cast<uint32_t>(std::clamp(preset, 0, 9)))) {
-      *error = "unsupported compression level";
-      return false;
-    }
-    // 7-Zip 26 uses a 32 MiB dictionary from level 5 on; a dictionary larger
-    // than the data only costs the extracting side memory.
-    if (preset >= 5 && options.dict_size < kLargeDictionary) options.dict_size = kLargeDictionary;
-    uint64_t dictionary = LZMA_DICT_SIZE_MIN;
-    while (dictionary < expectedSize && dictionary < options.dict_size) dictionary *= 2;
-    options.dict_size = static_cast<uint32_t>(std::min<uint64_t>(dictionary, options.dict_size));
-    lzma_filter filters[3];
-    size_t n = 0;
-    if (x86) filters[n++] = {LZMA_FILTER_X86, nullptr};
-    filters[n++] = {LZMA_FILTER_LZMA2, &options};
-    filters[n] = {LZMA_VLI_UNKNOWN, nullptr};
-    if (lzma_properties_encode(&filters[n - 1], &coding->lzma2Property) != LZMA_OK ||
-        lzma_raw_encoder(&stream_, filters) != LZMA_OK) {
-      *error = "cannot start the LZMA2 encoder";
-      return false;
-    }
-    if (key != nullptr) {
-      std::string iv;
-      if (!cipher_.start(*key, &iv)) {
-        *error = "cannot start AES encryption";
-        return false;
-      }
-      // Salt and IV both present: first byte flags them and holds the cycle
-      // power, the second holds their sizes minus one.
-      coding->aesProperties.push_back(static_cast<char>(0xC0 | kAesCyclesPower));
-      coding->aesProperties.push_back(static_cast<char>((kSaltSize - 1) << 4 | (kAesBlock - 1)));
-      coding->aesProperties += key->salt;
-      coding->aesProperties += iv;
-    }
-    return true;
-  }
-
-  [[nodiscard]] bool write(const uint8_t* data, size_t size) {
-    coding_->unpackSize += size;
-    stream_.next_in = data;
-    stream_.avail_in = size;
-    while (stream_.avail_in != 0) {
-      if (!run(LZMA_RUN)) return false;
-    }
-    return true;
-  }
-
-  [[nodiscard]] bool finish() {
-    stream_.next_in = nullptr;
-    stream_.avail_in = 0;
-    for (;;) {
-      const lzma_ret ret = code(LZMA_FINISH);
-      if (ret == LZMA_STREAM_END) break;
-      if (ret != LZMA_OK) return false;
-    }
-    if (coding_->aes && !cipher_.finish()) return false;
-    coding_->packSize = coding_->aes ? (coding_->lzmaSize + kAesBlock - 1) / kAesBlock * kAesBlock
-                                     : coding_->lzmaSize;
-    return true;
-  }
-
- private:
-  bool run(lzma_action action) { return code(action) == LZMA_OK; }
-
-  lzma_ret code(lzma_action action) {
-    uint8_t buffer[1 << 16];
-    stream_.next_out = buffer;
-    stream_.avail_out = sizeof buffer;
-    const lzma_ret ret = lzma_code(&stream_, action);
-    const size_t produced = sizeof buffer - stream_.avail_out;
-    coding_->lzmaSize += produced;
-    Sink& next = coding_->aes ? static_cast<Sink&>(cipher_) : out_;
-    if (produced != 0 && !next.write(buffer, produced)) return LZMA_PROG_ERROR;
-    return ret;
-  }
-
-  Sink& out_;
-  CipherSink cipher_;
-  lzma_stream stream_ = LZMA_STREAM_INIT;
-  FolderCoding* coding_ = nullptr;
 };
 
 // Serialises header structures.
@@ -462,19 +262,37 @@ std::u16string foldCase(const std::u16string& s) {
   return folded;
 }
 
-// ---- Compression of folders ----
+// ---- Compression ----
+//
+// A folder is one LZMA2 stream. Threads share the work in blocks: a block is
+// a byte range of a folder's stream compressed on its own into a raw LZMA2
+// stream, which starts with a dictionary reset, so the blocks of a folder
+// joined without their end markers (but the last) form the folder's stream.
+// The x86 filter keeps state across the whole stream, so a folder that takes
+// it is one block.
 
 struct FolderPlan {
   std::vector<const Item*> items;
   uint64_t bytes = 0;
   bool x86 = false;
+  uint32_t dictionarySize = 0;
 };
 
-struct FolderOutput {
-  FolderCoding coding;
-  std::vector<uint32_t> crcs;  // one per item
-  FILE* scratch = nullptr;     // the packed bytes
-  ~FolderOutput() {
+// A CRC-32 of a piece of one item's contents.
+struct Piece {
+  size_t item;  // index in the folder's items
+  uint32_t crc;
+  uint64_t length;
+};
+
+struct Block {
+  size_t folder = 0;
+  uint64_t begin = 0, end = 0;  // byte range of the folder's stream
+  bool last = false;            // the folder's last block keeps its end marker
+  uint8_t lzma2Property = 0;
+  std::vector<Piece> pieces;
+  FILE* scratch = nullptr;      // the compressed bytes
+  ~Block() {
     if (scratch != nullptr) fclose(scratch);
   }
 };
@@ -490,140 +308,172 @@ FILE* openScratch(const std::string& folder) {
   return file;
 }
 
-class FolderJob {
+// Reads [begin, end) of a folder's stream, item by item, checking that host
+// files still have the size they had when they were listed.
+class RangeReader {
  public:
-  FolderJob(const FolderPlan& plan, const ArchiveOptions& options, const AesKey* key, std::atomic<uint64_t>& done,
-            const std::atomic<bool>& cancelled)
-      : plan_(plan), options_(options), key_(key), done_(done), cancelled_(cancelled) {}
+  RangeReader(const FolderPlan& plan, const std::atomic<bool>& cancelled) : plan_(plan), cancelled_(cancelled) {}
 
-  bool run(const std::string& scratchFolder, FolderOutput* output, std::string* error) {
-    output->scratch = openScratch(scratchFolder);
-    if (output->scratch == nullptr) {
-      *error = "cannot create a temporary file in '" + scratchFolder + "': " + strerror(errno);
-      return false;
-    }
-    FileSink sink(output->scratch);
-    FolderEncoder encoder(sink);
-    if (!encoder.start(plan_.x86, options_.preset, plan_.bytes, key_, &output->coding, error)) return false;
+  // Calls consume(itemIndex, data, size) for every piece in order.
+  template <typename Consume>
+  bool read(uint64_t begin, uint64_t end, Consume consume, std::string* error) {
     std::vector<uint8_t> buffer(kIoChunk);
-    for (const Item* item : plan_.items) {
-      uLong crc = crc32(0, nullptr, 0);
-      const ArchiveEntry& entry = *item->entry;
-      uint64_t fed = 0;
-      const auto feed = [&](const uint8_t* data, size_t size) {
-        crc = crc32_z(crc, data, size);
-        fed += size;
-        done_ += size;
-        if (!encoder.write(data, size)) {
-          *error = describe(entry) + ": compression failed (out of memory or disk space?)";
-          return false;
-        }
-        return true;
-      };
+    uint64_t itemStart = 0;
+    for (size_t i = 0; i < plan_.items.size() && itemStart < end; itemStart += plan_.items[i]->size, ++i) {
+      const Item& item = *plan_.items[i];
+      const uint64_t itemEnd = itemStart + item.size;
+      if (itemEnd <= begin) continue;
+      const uint64_t from = std::max(begin, itemStart) - itemStart;
+      const uint64_t to = std::min(end, itemEnd) - itemStart;
+      const ArchiveEntry& entry = *item.entry;
       if (entry.hostPath.empty()) {
-        for (size_t at = 0; at < entry.data.size() && !cancelled_; at += kIoChunk) {
-          const size_t n = std::min(kIoChunk, entry.data.size() - at);
-          if (!feed(reinterpret_cast<const uint8_t*>(entry.data.data()) + at, n)) return false;
+        for (uint64_t at = from; at < to && !cancelled_; at += kIoChunk) {
+          const size_t n = static_cast<size_t>(std::min<uint64_t>(kIoChunk, to - at));
+          if (!consume(i, reinterpret_cast<const uint8_t*>(entry.data.data()) + at, n)) return false;
         }
-      } else {
-        std::unique_ptr<FILE, decltype(&fclose)> in(fopen(entry.hostPath.c_str(), "rb"), fclose);
-        if (!in) {
-          *error = describe(entry) + ": cannot read: " + strerror(errno);
-          return false;
-        }
-        size_t n;
-        while (!cancelled_ && fed <= item->size && (n = fread(buffer.data(), 1, buffer.size(), in.get())) != 0) {
-          if (!feed(buffer.data(), n)) return false;
-        }
-        if (ferror(in.get())) {
-          *error = describe(entry) + ": read error";
-          return false;
-        }
+        continue;
       }
-      if (cancelled_) return false;
-      if (fed != item->size) {
-        *error = describe(entry) + ": the file changed size while it was being packed";
+      std::unique_ptr<FILE, decltype(&fclose)> in(fopen(entry.hostPath.c_str(), "rb"), fclose);
+      if (!in || fseeko(in.get(), static_cast<off_t>(from), SEEK_SET) != 0) {
+        *error = describe(entry) + ": cannot read: " + strerror(errno);
         return false;
       }
-      output->crcs.push_back(static_cast<uint32_t>(crc));
+      for (uint64_t at = from; at < to && !cancelled_;) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), to - at));
+        const size_t n = fread(buffer.data(), 1, want, in.get());
+        if (n != want) {
+          *error = describe(entry) + (ferror(in.get()) ? ": read error" : ": the file shrank while it was being packed");
+          return false;
+        }
+        if (!consume(i, buffer.data(), n)) return false;
+        at += n;
+      }
+      if (to == item.size && !cancelled_ && fgetc(in.get()) != EOF) {
+        *error = describe(entry) + ": the file grew while it was being packed";
+        return false;
+      }
     }
-    if (!encoder.finish() || fflush(output->scratch) != 0 || sink.written() != output->coding.packSize) {
-      *error = "cannot write compressed data to a temporary file in '" + scratchFolder + "'";
-      return false;
-    }
-    return true;
+    return !cancelled_;
   }
 
  private:
   const FolderPlan& plan_;
-  const ArchiveOptions& options_;
-  const AesKey* key_;
-  std::atomic<uint64_t>& done_;
   const std::atomic<bool>& cancelled_;
 };
 
-std::vector<FolderPlan> planFolders(const std::vector<Item>& items, const ArchiveOptions& options) {
-  std::vector<const Item*> streams;
-  uint64_t total = 0;
-  for (const Item& item : items) {
-    if (!item.entry->isDirectory && item.size != 0) {
-      streams.push_back(&item);
-      total += item.size;
+bool compressBlock(const FolderPlan& plan, int preset, const std::string& scratchFolder, Block* block,
+                   std::atomic<uint64_t>& done, const std::atomic<bool>& cancelled, std::string* error) {
+  block->scratch = openScratch(scratchFolder);
+  if (block->scratch == nullptr) {
+    *error = "cannot create a temporary file in '" + scratchFolder + "': " + strerror(errno);
+    return false;
+  }
+  FileSink sink(block->scratch);
+  LzmaEncoder encoder(sink);
+  if (!encoder.start(plan.x86, preset, plan.dictionarySize, &block->lzma2Property)) {
+    *error = "cannot start the LZMA2 encoder (level " + std::to_string(preset) + ")";
+    return false;
+  }
+  bool encodeFailed = false;
+  const auto consume = [&](size_t item, const uint8_t* data, size_t size) {
+    if (block->pieces.empty() || block->pieces.back().item != item) {
+      block->pieces.push_back(Piece{item, static_cast<uint32_t>(crc32(0, nullptr, 0)), 0});
     }
+    Piece& piece = block->pieces.back();
+    piece.crc = static_cast<uint32_t>(crc32_z(piece.crc, data, size));
+    piece.length += size;
+    done += size;
+    encodeFailed = !encoder.write(data, size);
+    return !encodeFailed;
+  };
+  RangeReader reader(plan, cancelled);
+  if (!reader.read(block->begin, block->end, consume, error) && !encodeFailed) return false;
+  if (encodeFailed || !encoder.finish() || fflush(block->scratch) != 0) {
+    *error = "cannot write compressed data to a temporary file in '" + scratchFolder + "' (disk full?)";
+    return false;
+  }
+  return true;
+}
+
+std::vector<FolderPlan> planFolders(const std::vector<Item>& items, const ArchiveOptions& options,
+                                    uint64_t blockBytes) {
+  std::vector<const Item*> streams;
+  for (const Item& item : items) {
+    if (!item.entry->isDirectory && item.size != 0) streams.push_back(&item);
   }
   std::vector<FolderPlan> folders;
   if (!options.solid) {
-    for (const Item* item : streams) folders.push_back(FolderPlan{{item}, item->size, item->x86});
-    return folders;
-  }
-  // Executables first in their own blocks (they take the x86 filter), then
-  // the rest; by extension so that similar files share a dictionary. Blocks
-  // are cut at about total / threads bytes: each thread gets work, and every
-  // cut, which restarts the dictionary, costs compression.
-  std::stable_sort(streams.begin(), streams.end(), [](const Item* a, const Item* b) {
-    if (a->x86 != b->x86) return a->x86;
-    return a->sortKey < b->sortKey;
-  });
-  const uint64_t threads = static_cast<uint64_t>(std::max(1, options.threads));
-  const uint64_t limit = threads == 1 ? UINT64_MAX : std::max(kMinSolidBlock, total / threads + 1);
-  for (const Item* item : streams) {
-    if (folders.empty() || folders.back().x86 != item->x86 || folders.back().bytes >= limit) {
-      folders.push_back(FolderPlan{{}, 0, item->x86});
+    for (const Item* item : streams) folders.push_back(FolderPlan{{item}, item->size, item->x86, 0});
+  } else {
+    // Executables first (they take the x86 filter), then the rest; by
+    // extension so that similar files share a dictionary. Executables are cut
+    // into folders of about one block so that they, too, spread over the
+    // threads; every cut restarts the dictionary and costs compression.
+    std::stable_sort(streams.begin(), streams.end(), [](const Item* a, const Item* b) {
+      if (a->x86 != b->x86) return a->x86;
+      return a->sortKey < b->sortKey;
+    });
+    for (const Item* item : streams) {
+      if (folders.empty() || folders.back().x86 != item->x86 || (item->x86 && folders.back().bytes >= blockBytes)) {
+        folders.push_back(FolderPlan{{}, 0, item->x86, 0});
+      }
+      folders.back().items.push_back(item);
+      folders.back().bytes += item->size;
     }
-    folders.back().items.push_back(item);
-    folders.back().bytes += item->size;
+  }
+  for (FolderPlan& folder : folders) {
+    folder.dictionarySize = dictionarySizeFor(options.preset, folder.x86 ? folder.bytes : std::min(folder.bytes, blockBytes));
   }
   return folders;
 }
 
-// Compresses every folder on up to `options.threads` threads, largest first.
-bool compressFolders(const std::vector<FolderPlan>& plans, const ArchiveOptions& options, const AesKey* key,
-                     const std::string& scratchFolder, std::vector<FolderOutput>* outputs, std::string* error) {
-  outputs->clear();
-  outputs->resize(plans.size());
-  std::vector<size_t> order(plans.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return plans[a].bytes > plans[b].bytes; });
+std::vector<std::unique_ptr<Block>> planBlocks(const std::vector<FolderPlan>& folders, uint64_t blockBytes) {
+  std::vector<std::unique_ptr<Block>> blocks;
+  for (size_t f = 0; f < folders.size(); ++f) {
+    const uint64_t bytes = folders[f].bytes;
+    const uint64_t count = folders[f].x86 || bytes == 0 ? 1 : 1 + (bytes - 1) / blockBytes;
+    for (uint64_t b = 0; b < count; ++b) {
+      auto block = std::make_unique<Block>();
+      block->folder = f;
+      block->begin = bytes / count * b;
+      block->end = b + 1 == count ? bytes : bytes / count * (b + 1);
+      block->last = b + 1 == count;
+      blocks.push_back(std::move(block));
+    }
+  }
+  return blocks;
+}
 
+// Compresses every block on up to `options.threads` threads, largest first.
+bool compressBlocks(const std::vector<FolderPlan>& folders, std::vector<std::unique_ptr<Block>>& blocks,
+                    const ArchiveOptions& options, const std::string& scratchFolder, std::string* error) {
+  std::vector<Block*> order;
   uint64_t total = 0;
-  for (const FolderPlan& plan : plans) total += plan.bytes;
+  for (auto& block : blocks) {
+    order.push_back(block.get());
+    total += block->end - block->begin;
+  }
+  std::stable_sort(order.begin(), order.end(),
+                   [](const Block* a, const Block* b) { return a->end - a->begin > b->end - b->begin; });
+
   std::atomic<uint64_t> done{0};
   std::atomic<size_t> next{0};
   std::atomic<bool> cancelled{false};
   std::mutex mutex;
   std::condition_variable finished;
-  size_t running = 0;
   std::string firstError;
+  const size_t threadCount = std::min<size_t>(std::max(1, options.threads), std::max<size_t>(1, order.size()));
+  size_t running = threadCount;
 
   const auto worker = [&] {
     for (;;) {
       const size_t at = next++;
       if (at >= order.size() || cancelled) break;
-      std::string jobError;
-      FolderJob job(plans[order[at]], options, key, done, cancelled);
-      if (!job.run(scratchFolder, &(*outputs)[order[at]], &jobError)) {
+      std::string blockError;
+      if (!compressBlock(folders[order[at]->folder], options.preset, scratchFolder, order[at], done, cancelled,
+                         &blockError)) {
         std::lock_guard<std::mutex> lock(mutex);
-        if (!cancelled && !jobError.empty()) firstError = jobError;
+        if (!cancelled && !blockError.empty()) firstError = blockError;
         cancelled = true;
         break;
       }
@@ -633,9 +483,7 @@ bool compressFolders(const std::vector<FolderPlan>& plans, const ArchiveOptions&
     finished.notify_all();
   };
 
-  const size_t threadCount = std::min<size_t>(std::max(1, options.threads), std::max<size_t>(1, plans.size()));
   std::vector<std::thread> threads;
-  running = threadCount;
   for (size_t i = 0; i < threadCount; ++i) threads.emplace_back(worker);
   {
     std::unique_lock<std::mutex> lock(mutex);
@@ -656,16 +504,58 @@ bool compressFolders(const std::vector<FolderPlan>& plans, const ArchiveOptions&
   return true;
 }
 
+// Writes a folder's blocks to `archive`, through AES when `key` is set, and
+// fills in its coding and the CRC of each of its items.
+bool writeFolder(const FolderPlan& plan, const std::vector<Block*>& blocks, const AesKey* key, FileSink& archive,
+                 FolderCoding* coding, std::vector<uint32_t>* crcs) {
+  if (blocks.empty()) return false;
+  coding->x86 = plan.x86;
+  coding->aes = key != nullptr;
+  coding->lzma2Property = blocks.front()->lzma2Property;
+  coding->unpackSize = plan.bytes;
+  CipherSink cipher(archive);
+  if (key != nullptr && !cipher.start(*key, &coding->aesProperties)) return false;
+  Sink& out = key != nullptr ? static_cast<Sink&>(cipher) : archive;
+  std::vector<uint8_t> buffer(kIoChunk);
+  for (const Block* block : blocks) {
+    if (fseeko(block->scratch, 0, SEEK_END) != 0) return false;
+    const off_t size = ftello(block->scratch);
+    if (size < 1 || fseeko(block->scratch, 0, SEEK_SET) != 0) return false;
+    // LZMA2's end marker, the single byte 0x00, ends only the last block.
+    uint64_t left = static_cast<uint64_t>(size) - (block->last ? 0 : 1);
+    coding->lzmaSize += left;
+    while (left != 0) {
+      const size_t n = fread(buffer.data(), 1, static_cast<size_t>(std::min<uint64_t>(left, buffer.size())), block->scratch);
+      if (n == 0 || !out.write(buffer.data(), n)) return false;
+      left -= n;
+    }
+    if (!block->last && fgetc(block->scratch) != 0) return false;
+  }
+  if (key != nullptr && !cipher.finish()) return false;
+  coding->packSize = key != nullptr ? (coding->lzmaSize + kAesBlockSize - 1) / kAesBlockSize * kAesBlockSize
+                                    : coding->lzmaSize;
+
+  crcs->assign(plan.items.size(), 0);
+  std::vector<bool> started(plan.items.size(), false);
+  for (const Block* block : blocks) {
+    for (const Piece& piece : block->pieces) {
+      uint32_t& crc = (*crcs)[piece.item];
+      crc = started[piece.item] ? static_cast<uint32_t>(crc32_combine(crc, piece.crc, static_cast<z_off_t>(piece.length)))
+                                : piece.crc;
+      started[piece.item] = true;
+    }
+  }
+  return true;
+}
+
 // ---- Headers ----
 
-std::string buildHeader(const std::vector<FolderPlan>& plans,
-                        const std::vector<FolderOutput>& outputs, const std::vector<const Item*>& order) {
+std::string buildHeader(const std::vector<FolderPlan>& plans, const std::vector<FolderCoding>& codings,
+                        const std::vector<std::vector<uint32_t>>& crcs, const std::vector<const Item*>& order) {
   HeaderWriter h;
   h.byte(kHeader);
   if (!plans.empty()) {
     h.byte(kMainStreamsInfo);
-    std::vector<FolderCoding> codings;
-    for (const FolderOutput& output : outputs) codings.push_back(output.coding);
     h.streams(0, codings, nullptr);
     h.byte(kSubStreamsInfo);
     const bool multiple = std::any_of(plans.begin(), plans.end(), [](const FolderPlan& p) { return p.items.size() != 1; });
@@ -679,8 +569,8 @@ std::string buildHeader(const std::vector<FolderPlan>& plans,
     }
     h.byte(kCrc);
     h.byte(1);  // all defined
-    for (const FolderOutput& output : outputs) {
-      for (uint32_t crc : output.crcs) h.u32(crc);
+    for (const std::vector<uint32_t>& folderCrcs : crcs) {
+      for (uint32_t crc : folderCrcs) h.u32(crc);
     }
     h.byte(kEnd);
     h.byte(kEnd);
@@ -798,16 +688,6 @@ std::string folderOfHostPath(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool copyScratch(FILE* from, FileSink& to) {
-  if (fseek(from, 0, SEEK_SET) != 0) return false;
-  std::vector<uint8_t> buffer(kIoChunk);
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), from)) != 0) {
-    if (!to.write(buffer.data(), n)) return false;
-  }
-  return !ferror(from);
-}
-
 void startHeader(uint64_t nextOffset, std::string_view next, uint8_t out[kStartHeaderSize]) {
   HeaderWriter h;
   h.u64(nextOffset);
@@ -875,19 +755,15 @@ bool writeArchive(const std::vector<ArchiveEntry>& entries, const ArchiveOptions
     }
   }
 
-  const std::string outFolder = folderOfHostPath(outPath);
-  const std::vector<FolderPlan> plans = planFolders(items, options);
-  std::vector<FolderOutput> outputs;
-  if (!compressFolders(plans, options, key.get(), outFolder, &outputs, error)) return false;
-
-  // File list: the entries without contents in their given order, then the
-  // others in the order of their streams.
-  std::vector<const Item*> order;
-  for (const Item& item : items) {
-    if (item.entry->isDirectory || item.size == 0) order.push_back(&item);
-  }
-  for (const FolderPlan& plan : plans) order.insert(order.end(), plan.items.begin(), plan.items.end());
-  const std::string header = buildHeader(plans, outputs, order);
+  // Blocks of about total / threads bytes: each thread gets work, and few
+  // cuts (each restarts the dictionary) cost little compression.
+  uint64_t total = 0;
+  for (const Item& item : items) total += item.entry->isDirectory ? 0 : item.size;
+  const uint64_t threads = static_cast<uint64_t>(std::max(1, options.threads));
+  const uint64_t blockBytes = threads == 1 ? UINT64_MAX : std::max(kMinBlockBytes, total / threads + 1);
+  const std::vector<FolderPlan> plans = planFolders(items, options, blockBytes);
+  std::vector<std::unique_ptr<Block>> blocks = planBlocks(plans, blockBytes);
+  if (!compressBlocks(plans, blocks, options, folderOfHostPath(outPath), error)) return false;
 
   PendingFile pending;
   if (!pending.create(outPath, error)) return false;
@@ -898,20 +774,52 @@ bool writeArchive(const std::vector<ArchiveEntry>& entries, const ArchiveOptions
     return false;
   };
   if (!archive.write(start, sizeof start)) return writeFailed();
-  for (const FolderOutput& output : outputs) {
-    if (!copyScratch(output.scratch, archive)) return writeFailed();
+  std::vector<FolderCoding> codings(plans.size());
+  std::vector<std::vector<uint32_t>> crcs(plans.size());
+  for (size_t f = 0; f < plans.size(); ++f) {
+    std::vector<Block*> folderBlocks;
+    for (auto& block : blocks) {
+      if (block->folder == f) folderBlocks.push_back(block.get());
+    }
+    if (!writeFolder(plans[f], folderBlocks, key.get(), archive, &codings[f], &crcs[f])) return writeFailed();
   }
+
+  // File list: the entries without contents in their given order, then the
+  // others in the order of their streams.
+  std::vector<const Item*> order;
+  for (const Item& item : items) {
+    if (item.entry->isDirectory || item.size == 0) order.push_back(&item);
+  }
+  for (const FolderPlan& plan : plans) order.insert(order.end(), plan.items.begin(), plan.items.end());
+  const std::string header = buildHeader(plans, codings, crcs, order);
+
   uint64_t nextOffset = archive.written() - kStartHeaderSize;
   std::string next = header;
   if (options.compressHeaders || key) {
-    StringSink packed;
-    FolderEncoder encoder(packed);
+    // The file list is small: one LZMA2 block, then AES over it when set.
+    StringSink compressed;
+    LzmaEncoder encoder(compressed);
     FolderCoding coding;
-    std::string encoderError;
-    if (!encoder.start(false, options.preset, header.size(), key.get(), &coding, &encoderError) ||
+    coding.unpackSize = header.size();
+    if (!encoder.start(false, options.preset, dictionarySizeFor(options.preset, header.size()), &coding.lzma2Property) ||
         !encoder.write(reinterpret_cast<const uint8_t*>(header.data()), header.size()) || !encoder.finish()) {
-      *error = "cannot compress the archive header: " + encoderError;
+      *error = "cannot compress the archive header";
       return false;
+    }
+    coding.lzmaSize = coding.packSize = compressed.bytes.size();
+    StringSink packed;
+    if (key) {
+      coding.aes = true;
+      CipherSink cipher(packed);
+      if (!cipher.start(*key, &coding.aesProperties) ||
+          !cipher.write(reinterpret_cast<const uint8_t*>(compressed.bytes.data()), compressed.bytes.size()) ||
+          !cipher.finish()) {
+        *error = "cannot encrypt the archive header";
+        return false;
+      }
+      coding.packSize = packed.bytes.size();
+    } else {
+      packed.bytes = std::move(compressed.bytes);
     }
     HeaderWriter encoded;
     encoded.byte(kEncodedHeader);
@@ -931,11 +839,7 @@ bool writeArchive(const std::vector<ArchiveEntry>& entries, const ArchiveOptions
     return writeFailed();
   }
   if (!pending.commit(outPath, error)) return false;
-  if (options.progress) {
-    uint64_t total = 0;
-    for (const FolderPlan& plan : plans) total += plan.bytes;
-    options.progress(total, total);
-  }
+  if (options.progress) options.progress(total, total);
   return true;
 }
 
