@@ -88,11 +88,19 @@ Bytes readLocated(SectionReader& io, const Text& path, const SectionLocation& wh
 
 }  // namespace
 
-SectionLocation locateSectionForward(SectionReader& io, const Text& path, std::string_view openMarker,
-                                     std::string_view closeMarker) {
-  uint64_t size = 0;
-  auto file = openNonEmpty(io, path, &size);
-  if (!file) return {};
+namespace {
+
+// The forward scan shared by the lookup and the payload copy. Once the
+// opening pattern is known, `onChunk(start, offset, bytes)` sees every chunk
+// from the one that holds it, with `start` the pattern's offset (chunks
+// overlap; the callee skips what it has seen)
+// and may stop the scan by returning false. `progress` is called after every
+// chunk without the closing pattern. The location is found=false when a
+// pattern is missing; `*stopped` tells a callback's stop from that.
+SectionLocation scanForward(SectionReader& io, RandomFile& file, uint64_t size, std::string_view openMarker,
+                            std::string_view closeMarker,
+                            const std::function<bool(uint64_t start, uint64_t offset, std::string_view bytes)>& onChunk,
+                            const SectionProgress& progress, bool* stopped) {
   const Bytes open = pattern(openMarker), close = pattern(closeMarker);
   const PatternFinder openFinder(open), closeFinder(close);
   const uint64_t overlap = std::max(open.size(), close.size()) - 1;
@@ -102,7 +110,7 @@ SectionLocation locateSectionForward(SectionReader& io, const Text& path, std::s
   bool haveOpen = false;
   uint64_t start = 0;
   for (uint64_t pos = 0; pos < size; pos += chunk - overlap) {
-    if (readChunk(*file, pos, size, chunk, &buffer) == 0) break;
+    if (readChunk(file, pos, size, chunk, &buffer) == 0) break;
     size_t searchFrom = 0;
     if (!haveOpen) {
       const size_t at = openFinder.first(buffer);
@@ -115,14 +123,32 @@ SectionLocation locateSectionForward(SectionReader& io, const Text& path, std::s
       searchFrom = static_cast<size_t>(start + open.size() - pos);
     }
     if (haveOpen) {
-      const size_t at = closeFinder.first(buffer, searchFrom);
-      if (at != std::string_view::npos) {
-        return {start + open.size(), pos + at - (start + open.size()), true};
+      if (onChunk && !onChunk(start, pos, buffer)) {
+        *stopped = true;
+        return {};
       }
+      const size_t at = closeFinder.first(buffer, searchFrom);
+      if (at != std::string_view::npos) return {start + open.size(), pos + at - (start + open.size()), true};
     }
     if (pos + chunk >= size) break;
+    if (progress) {
+      if (io.pumpMessages) io.pumpMessages();
+      progress(static_cast<int>(static_cast<double>(pos + chunk) / static_cast<double>(size) * 100.0));
+    }
   }
   return {};
+}
+
+}  // namespace
+
+SectionLocation locateSectionForward(SectionReader& io, const Text& path, std::string_view openMarker,
+                                     std::string_view closeMarker) {
+  uint64_t size = 0;
+  auto file = openNonEmpty(io, path, &size);
+  if (!file) return {};
+  bool stopped = false;
+  const SectionLocation where = scanForward(io, *file, size, openMarker, closeMarker, nullptr, nullptr, &stopped);
+  return where.found ? where : SectionLocation{};
 }
 
 Bytes readSectionForward(SectionReader& io, const Text& path, std::string_view openMarker,
@@ -138,45 +164,18 @@ bool copySectionForward(SectionReader& io, const Text& path, std::string_view op
   if (!file) return false;
   auto copy = io.fs.open(copyPath, OpenMode::kCreate);
   if (!copy) return false;
-  const Bytes open = pattern(openMarker), close = pattern(closeMarker);
-  const PatternFinder openFinder(open), closeFinder(close);
-  const uint64_t overlap = std::max(open.size(), close.size()) - 1;
-  const uint64_t chunk = std::max(io.sectionChunk, overlap + 1);
-
-  Bytes buffer;
-  bool haveOpen = false;
-  uint64_t start = 0;
+  bool started = false, stopped = false;
   uint64_t copied = 0;  // file offset up to which the copy is written
-  for (uint64_t pos = 0; pos < size; pos += chunk - overlap) {
-    const size_t got = readChunk(*file, pos, size, chunk, &buffer);
-    if (got == 0) break;
-    size_t searchFrom = 0;
-    if (!haveOpen) {
-      const size_t at = openFinder.first(buffer);
-      if (at != std::string_view::npos) {
-        haveOpen = true;
-        start = copied = pos + at;
-        searchFrom = at + open.size();
-      }
-    } else if (start + open.size() > pos) {
-      searchFrom = static_cast<size_t>(start + open.size() - pos);
-    }
-    if (haveOpen) {
-      // Everything of this chunk not yet in the copy goes in, closing
-      // pattern and trailing bytes included.
-      const uint64_t chunkEnd = pos + got;
-      const size_t from = static_cast<size_t>(copied - pos);
-      if (!copy->writeAt(copied - start, buffer.data() + from, got - from)) return false;
-      copied = chunkEnd;
-      if (closeFinder.first(buffer, searchFrom) != std::string_view::npos) return true;
-    }
-    if (pos + chunk >= size) break;
-    if (progress) {
-      if (io.pumpMessages) io.pumpMessages();
-      progress(static_cast<int>(static_cast<double>(pos + chunk) / static_cast<double>(size) * 100.0));
-    }
-  }
-  return haveOpen;
+  const auto write = [&](uint64_t start, uint64_t offset, std::string_view bytes) {
+    if (!started) copied = start;
+    started = true;
+    const size_t from = static_cast<size_t>(copied - offset);
+    if (!copy->writeAt(copied - start, bytes.data() + from, bytes.size() - from)) return false;
+    copied = offset + bytes.size();
+    return true;
+  };
+  scanForward(io, *file, size, openMarker, closeMarker, write, progress, &stopped);
+  return started && !stopped;
 }
 
 SectionLocation locateSectionBackward(SectionReader& io, const Text& path, std::string_view openMarker,

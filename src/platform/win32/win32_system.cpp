@@ -37,6 +37,21 @@ void put32(Bytes& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
 }
 
+// Starts `commandLine` (its first token names the program); the process
+// handle goes to `process`.
+bool createProcess(const Text& commandLine, UniqueKernelHandle* process) {
+  std::wstring line = toWide(commandLine);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    return false;
+  }
+  CloseHandle(info.hThread);
+  process->reset(info.hProcess);
+  return true;
+}
+
 }  // namespace
 
 Text Win32System::ownPath() {
@@ -85,30 +100,16 @@ Bytes Win32System::ownIconFile() {
 }
 
 bool Win32System::startProcess(const Text& commandLine) {
-  std::wstring line = toWide(commandLine);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return false;
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return true;
+  UniqueKernelHandle process;
+  return createProcess(commandLine, &process);
 }
 
 bool Win32System::runAndWait(const Text& commandLine, uint32_t* exitCode) {
-  std::wstring line = toWide(commandLine);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    return false;
-  }
-  UniqueKernelHandle thread(process.hThread), handle(process.hProcess);
-  WaitForSingleObject(handle.get(), INFINITE);
+  UniqueKernelHandle process;
+  if (!createProcess(commandLine, &process)) return false;
+  WaitForSingleObject(process.get(), INFINITE);
   DWORD code = 0;
-  GetExitCodeProcess(handle.get(), &code);
+  GetExitCodeProcess(process.get(), &code);
   *exitCode = code;
   return true;
 }
