@@ -1,6 +1,8 @@
 // The Windows registry.
 #pragma once
 
+#include <string_view>
+
 #include "base/text.h"
 
 namespace zul {
@@ -13,6 +15,13 @@ enum class RegistryRoot {
   kCurrentConfig,
 };
 
+// Value types that the install engine writes, numbered as REG_* are.
+enum class RegistryValueType {
+  kString = 1,  // REG_SZ
+  kBinary = 3,  // REG_BINARY
+  kDword = 4,   // REG_DWORD
+};
+
 class Registry {
  public:
   virtual ~Registry() = default;
@@ -21,6 +30,15 @@ class Registry {
   virtual Text readString(RegistryRoot root, const Text& key, const Text& value) = 0;
   // A REG_BINARY value; empty when missing or of another type.
   virtual Bytes readBinary(RegistryRoot root, const Text& key, const Text& value) = 0;
+
+  // Opens `key` for writing, creating it and any missing parent keys, and
+  // sets `value` (empty: the key's default value). `data` is the GBK text
+  // for kString (stored up to its first NUL byte, with a terminator), the
+  // bytes for kBinary, and exactly 4 little-endian bytes for kDword. False
+  // when the key could not be opened or created or the value not set; the
+  // key may then exist without the value.
+  virtual bool setValue(RegistryRoot root, const Text& key, const Text& value, RegistryValueType type,
+                        std::string_view data) = 0;
 };
 
 }  // namespace zul

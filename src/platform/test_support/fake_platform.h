@@ -45,10 +45,17 @@ class FakeRegistry : public Registry {
  public:
   Text readString(RegistryRoot root, const Text& key, const Text& value) override;
   Bytes readBinary(RegistryRoot root, const Text& key, const Text& value) override;
+  // Stores into `strings`, `binaries` or `dwords`; fails for every key in
+  // `refusedKeys`.
+  bool setValue(RegistryRoot root, const Text& key, const Text& value, RegistryValueType type,
+                std::string_view data) override;
 
   // (root, key, value name) -> data; binary values in `binaries`.
   std::map<std::tuple<RegistryRoot, Text, Text>, Text> strings;
   std::map<std::tuple<RegistryRoot, Text, Text>, Bytes> binaries;
+  std::map<std::tuple<RegistryRoot, Text, Text>, uint32_t> dwords;
+  std::vector<Text> refusedKeys;
+  int writes = 0;  // successful setValue calls
 };
 
 class FakeUi : public Ui {

@@ -41,6 +41,8 @@ class Win32Registry : public Registry {
  public:
   Text readString(RegistryRoot root, const Text& key, const Text& value) override;
   Bytes readBinary(RegistryRoot root, const Text& key, const Text& value) override;
+  bool setValue(RegistryRoot root, const Text& key, const Text& value, RegistryValueType type,
+                std::string_view data) override;
 };
 
 class Win32Ui : public Ui {

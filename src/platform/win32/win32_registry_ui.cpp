@@ -54,6 +54,33 @@ Bytes Win32Registry::readBinary(RegistryRoot root, const Text& key, const Text& 
   return data;
 }
 
+bool Win32Registry::setValue(RegistryRoot root, const Text& key, const Text& value, RegistryValueType type,
+                             std::string_view data) {
+  std::string stored;
+  DWORD kind = REG_BINARY;
+  switch (type) {
+    case RegistryValueType::kString: {
+      kind = REG_SZ;
+      const std::wstring wide = toWide(data.substr(0, data.find('\0')));
+      stored.assign(reinterpret_cast<const char*>(wide.c_str()), (wide.size() + 1) * sizeof(wchar_t));
+      break;
+    }
+    case RegistryValueType::kBinary: stored.assign(data); break;
+    case RegistryValueType::kDword:
+      if (data.size() != 4) return false;
+      kind = REG_DWORD;
+      stored.assign(data);
+      break;
+  }
+  UniqueKey handle;
+  if (RegCreateKeyExW(rootKey(root), toWide(key).c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, handle.put(), nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  return RegSetValueExW(handle.get(), toWide(value).c_str(), 0, kind, reinterpret_cast<const BYTE*>(stored.data()),
+                        static_cast<DWORD>(stored.size())) == ERROR_SUCCESS;
+}
+
 void Win32Ui::showMessage(const Text& text, const Text& title) {
   MessageBoxW(nullptr, toWide(text).c_str(), toWide(title).c_str(), MB_OK);
 }
