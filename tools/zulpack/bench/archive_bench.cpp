@@ -4,6 +4,7 @@
 //   zulpack_archive_bench FOLDER OUT.7z [--threads N] [--preset N] [--password P] [--non-solid]
 #include <iconv.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
