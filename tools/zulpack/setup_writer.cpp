@@ -46,6 +46,7 @@ bool writeSetupFile(const SetupFileParts& parts, const std::string& outPath,
   std::error_code ec;
   uint64_t total = 0;
   for (const std::string* p : {&parts.stubPath, &parts.payloadPath, &parts.configPath}) {
+    if (p->empty() && p == &parts.payloadPath) continue;
     const auto size = fs::file_size(*p, ec);
     if (ec) {
       *error = *p + ": " + ec.message();
@@ -67,7 +68,7 @@ bool writeSetupFile(const SetupFileParts& parts, const std::string& outPath,
       out.write(mode.data(), static_cast<std::streamsize>(mode.size()));
       const Bytes head = sectionBlockHead(kPayloadOpen);
       out.write(head.data(), static_cast<std::streamsize>(head.size()));
-      ok = copyInto(out, parts.payloadPath, false, &done, total, progress, error);
+      if (!parts.payloadPath.empty()) ok = copyInto(out, parts.payloadPath, false, &done, total, progress, error);
     }
     if (ok) {
       const Bytes tail = sectionBlockTail(kPayloadClose) + sectionBlockHead(kConfigOpen);

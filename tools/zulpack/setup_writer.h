@@ -12,7 +12,7 @@ namespace zul::pack {
 struct SetupFileParts {
   std::string stubPath;      // host path of the stub executable
   Text packageMode = "zul-1";
-  std::string payloadPath;   // host path of the payload 7z archive
+  std::string payloadPath;   // host path of the payload 7z archive; empty: the payload is in volumes
   std::string configPath;    // host path of the configuration 7z archive
 };
 

@@ -1,0 +1,227 @@
+#include "project_builder.h"
+
+#include <iconv.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "archive_writer.h"
+#include "config/ini_file.h"
+#include "config/package_config.h"
+#include "pe_resources.h"
+#include "platform/crypto.h"
+#include "platform/fake/native_file_system.h"
+#include "project_text.h"
+#include "setup_writer.h"
+
+namespace zul::pack {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint64_t kUnixEpochAsFiletime = 116444736000000000ull;
+
+bool readFile(const fs::path& path, std::string* data, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = path.string() + ": cannot be read";
+    return false;
+  }
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  *data = buffer.str();
+  return true;
+}
+
+// UTF-8 (host names, command-line texts) to GBK; false when a character has
+// no GBK form.
+bool strictGbk(std::string_view utf8, Text* gbk) {
+  iconv_t cd = iconv_open("GBK", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string out(utf8.size() * 2 + 4, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t inLeft = utf8.size(), outLeft = out.size();
+  char* dst = out.data();
+  const bool ok = iconv(cd, &in, &inLeft, &dst, &outLeft) != static_cast<size_t>(-1);
+  iconv_close(cd);
+  if (ok) *gbk = out.substr(0, dst - out.data());
+  return ok;
+}
+
+uint64_t filetimeOf(const fs::path& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return 0;
+  return kUnixEpochAsFiletime + static_cast<uint64_t>(st.st_mtim.tv_sec) * 10000000 + st.st_mtim.tv_nsec / 100;
+}
+
+// The payload folder as archive entries, in a stable order.
+bool payloadEntries(const fs::path& root, std::vector<ArchiveEntry>* entries, BuildSummary* summary,
+                    std::string* error) {
+  std::vector<fs::path> paths;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    paths.push_back(it->path());
+  }
+  if (ec) {
+    *error = root.string() + ": " + ec.message();
+    return false;
+  }
+  std::sort(paths.begin(), paths.end());
+  for (const fs::path& path : paths) {
+    ArchiveEntry entry;
+    const std::string relative = fs::relative(path, root).generic_string();
+    if (!strictGbk(relative, &entry.name)) {
+      *error = path.string() + ": the name has a character that GBK cannot hold";
+      return false;
+    }
+    std::replace(entry.name.begin(), entry.name.end(), '/', '\\');
+    entry.isDirectory = fs::is_directory(path);
+    if (!entry.isDirectory) {
+      entry.hostPath = path.string();
+      summary->payloadBytes += fs::file_size(path, ec);
+      ++summary->payloadFiles;
+    }
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && !(st.st_mode & S_IWUSR)) entry.attributes |= 0x1;  // read-only
+    entry.mtime = filetimeOf(path);
+    entries->push_back(std::move(entry));
+  }
+  return true;
+}
+
+// The configuration folder's files: *.ini converted to GBK, the rest as is.
+bool configEntries(const fs::path& root, std::vector<ArchiveEntry>* entries, std::string* error) {
+  std::error_code ec;
+  for (const auto& item : fs::directory_iterator(root, ec)) {
+    if (!item.is_regular_file()) continue;
+    ArchiveEntry entry;
+    if (!strictGbk(item.path().filename().string(), &entry.name)) {
+      *error = item.path().string() + ": the name has a character that GBK cannot hold";
+      return false;
+    }
+    std::string data;
+    if (!readFile(item.path(), &data, error)) return false;
+    if (item.path().extension() == ".ini" && !toPackageText(data, &entry.data, error)) {
+      *error = item.path().string() + ": " + *error;
+      return false;
+    }
+    if (item.path().extension() != ".ini") entry.data = std::move(data);
+    entry.mtime = filetimeOf(item.path());
+    entries->push_back(std::move(entry));
+  }
+  if (ec) *error = root.string() + ": " + ec.message();
+  return !ec;
+}
+
+ArchiveEntry* findEntry(std::vector<ArchiveEntry>& entries, std::string_view name) {
+  for (ArchiveEntry& e : entries) {
+    if (asciiLower(e.name) == asciiLower(name)) return &e;
+  }
+  return nullptr;
+}
+
+// Removes the files named in the destructor unless released: the build's
+// temporary archives, and its outputs after a failure.
+struct Cleanup {
+  std::vector<fs::path> paths;
+  ~Cleanup() {
+    std::error_code ec;
+    for (const fs::path& p : paths) fs::remove(p, ec);
+  }
+};
+
+}  // namespace
+
+bool buildProject(const BuildOptions& options, BuildSummary* summary, std::string* error) {
+  const fs::path project(options.projectDir);
+  const fs::path configDir = project / "config", payloadDir = project / "payload";
+  if (!fs::is_directory(configDir) || !fs::exists(configDir / "data.ini")) {
+    *error = configDir.string() + ": missing (the project needs config/data.ini)";
+    return false;
+  }
+  if (!fs::is_directory(payloadDir)) {
+    *error = payloadDir.string() + ": missing (the project needs a payload folder)";
+    return false;
+  }
+
+  std::string stub;
+  if (!readFile(options.stubPath, &stub, error)) return false;
+  Text configPassword;
+  if (configArchivePasswordOf(stub, &configPassword) != PeStatus::kOk) {
+    *error = options.stubPath + ": not a stub (no resource KEY 250)";
+    return false;
+  }
+
+  std::vector<ArchiveEntry> config, payload;
+  if (!configEntries(configDir, &config, error) || !payloadEntries(payloadDir, &payload, summary, error)) return false;
+  ArchiveEntry* dataIni = findEntry(config, "data.ini");
+  IniDocument ini(dataIni->data);
+  const Text section(keys::kSetupSection);
+  const Text productName = ini.value(section, keys::kProductName).value_or("");
+
+  Text payloadPassword, installPassword;
+  if (!strictGbk(options.payloadPassword, &payloadPassword) || !strictGbk(options.installPassword, &installPassword)) {
+    *error = "password: a character that GBK cannot hold";
+    return false;
+  }
+  bool edited = true;
+  if (!payloadPassword.empty()) edited = edited && ini.setValue(section, keys::kPayloadPassword, payloadPassword);
+  if (!installPassword.empty()) edited = edited && ini.setValue(section, keys::kInstallPassword, md5Hex(installPassword));
+  const Text archivePassword = installPassword.empty() ? payloadPassword : installPassword;
+
+  Cleanup temporaries, outputs;
+  const std::string payloadArchive = options.outPath + ".payload.7z";
+  const std::string configArchive = options.outPath + ".config.7z";
+  temporaries.paths = {payloadArchive, configArchive};
+
+  ArchiveOptions archiveOptions;
+  archiveOptions.password = archivePassword;
+  archiveOptions.threads = options.threads;
+  archiveOptions.progress = options.progress;
+  if (!writeArchive(payload, archiveOptions, payloadArchive, error)) return false;
+  std::error_code ec;
+  summary->payloadArchiveBytes = fs::file_size(payloadArchive, ec);
+
+  SetupFileParts parts;
+  parts.stubPath = options.stubPath;
+  parts.payloadPath = payloadArchive;
+  if (options.volumeSize > 0) {
+    if (productName.empty()) {
+      *error = (configDir / "data.ini").string() + ": volumes are named after the product, but it has no name";
+      return false;
+    }
+    const fs::path base = fs::absolute(options.outPath).parent_path() / gbkToUtf8(productName);
+    int count = 0;
+    if (!splitVolumes(payloadArchive, options.volumeSize, base.string(), error, &count)) return false;
+    for (int i = 1; i <= count; ++i) {
+      char suffix[16];
+      std::snprintf(suffix, sizeof suffix, ".%03d", i);
+      outputs.paths.push_back(base.string() + suffix);
+    }
+    summary->volumes = count;
+    edited = edited && ini.setValue(section, keys::kVolumeCount, std::to_string(count)) &&
+             ini.setValue(section, keys::kVolumeSize, std::to_string(options.volumeSize));
+    parts.payloadPath.clear();
+  }
+  if (!edited) {
+    *error = (configDir / "data.ini").string() + ": could not set the build's keys";
+    return false;
+  }
+  dataIni->data = ini.bytes();
+
+  ArchiveOptions configOptions;
+  configOptions.password = configPassword;
+  if (!writeArchive(config, configOptions, configArchive, error)) return false;
+  parts.configPath = configArchive;
+  if (!writeSetupFile(parts, options.outPath, nullptr, error)) return false;
+  outputs.paths.clear();
+  summary->setupBytes = fs::file_size(options.outPath, ec);
+  return true;
+}
+
+}  // namespace zul::pack
