@@ -345,6 +345,18 @@ TEST_F(ArchiveWriterTest, BadInputFailsWithoutOutput) {
   }
 }
 
+TEST_F(ArchiveWriterTest, UnwritableOutputFailsWithTheReason) {
+  ArchiveEntry entry;
+  entry.name = "readme.txt";
+  entry.data = "fine";
+  const fs::path archive = dir_ / "no-such-folder" / "a.7z";
+  std::string error;
+  EXPECT_FALSE(writeArchive({entry}, ArchiveOptions{}, archive.string(), &error));
+  EXPECT_NE(error.find("no-such-folder"), std::string::npos) << error;
+  EXPECT_NE(error.find("No such file"), std::string::npos) << error;
+  EXPECT_FALSE(fs::exists(dir_ / "no-such-folder"));
+}
+
 TEST_F(ArchiveWriterTest, VolumesJoinToTheArchive) {
   std::map<std::string, std::string> expected;
   const std::vector<ArchiveEntry> entries = mixedEntries(&expected);
