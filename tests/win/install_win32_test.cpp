@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include "config/data_block.h"
 #include "install/program_runs.h"
+#include "install/registry_entries.h"
+#include "platform/test_support/fake_platform.h"
 #include "platform/test_support/scratch_folder.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_install_adapters.h"
+#include "platform/win32/win32_platform.h"
 
 namespace zul {
 namespace {
@@ -69,6 +73,82 @@ TEST_F(RecordedRunTest, MissingProgramFailsWithoutStartingAnything) {
   EXPECT_FALSE(runCommand(runner_, "no_such_program_here.exe a", false, true));
   EXPECT_FALSE(runCommand(runner_, "\"" + folder_ + "\"\\missing.exe", false, true));
   EXPECT_TRUE(lines(0, 0).empty());
+}
+
+// A key of its own under HKEY_CURRENT_USER, removed afterwards.
+class RegistryWriteTest : public ::testing::Test {
+ protected:
+  RegistryWriteTest() : platform_{scratch_.fs(), system_, registry_, ui_} {
+    key_ = "Software\\zul_install_test_" + std::to_string(GetCurrentProcessId()) + "\\\xD7\xA2\xB2\xE1";  // 注册
+  }
+  ~RegistryWriteTest() override {
+    RegDeleteTreeW(HKEY_CURRENT_USER, win32::toWide(key_.substr(0, key_.rfind('\\'))).c_str());
+  }
+  // The raw value as RegGetValue reads it, and its type.
+  std::string query(const Text& key, const Text& value, DWORD* type) {
+    BYTE data[512];
+    DWORD size = sizeof data;
+    if (RegGetValueW(HKEY_CURRENT_USER, win32::toWide(key).c_str(), win32::toWide(value).c_str(), RRF_RT_ANY, type,
+                     data, &size) != ERROR_SUCCESS) {
+      return "<missing>";
+    }
+    return std::string(reinterpret_cast<char*>(data), size);
+  }
+  static std::string utf16z(const wchar_t* text) {
+    return std::string(reinterpret_cast<const char*>(text), (wcslen(text) + 1) * sizeof(wchar_t));
+  }
+
+  ScratchFolder scratch_;
+  FakeSystem system_;
+  win32::Win32Registry registry_;
+  FakeUi ui_;
+  Platform platform_;
+  win32::Win32ProcessRunner runner_;
+  Text key_;
+};
+
+TEST_F(RegistryWriteTest, ValuesOfEachKindReadBackThroughTheSystem) {
+  const Text path = "HKEY_CURRENT_USER\\" + key_;
+  ASSERT_TRUE(writeValue(registry_, path, "\xC3\xFB", "\xD6\xD0\xCE\xC4 text", RegistryValueKind::kText));  // 名 = "中文 text"
+  ASSERT_TRUE(writeValue(registry_, path, "", "default", RegistryValueKind::kText));
+  ASSERT_TRUE(writeValue(registry_, path, "sub\\Bin", Bytes("\x00\x01\xFF", 3), RegistryValueKind::kBinary));
+  ASSERT_TRUE(writeValue(registry_, path, "N", Bytes("\x2A\x00\x00\x80", 4), RegistryValueKind::kNumber));
+  EXPECT_FALSE(writeValue(registry_, "hkey_current_user\\" + key_, "x", "y", RegistryValueKind::kText));
+
+  DWORD type = 0;
+  EXPECT_EQ(query(key_, "\xC3\xFB", &type), utf16z(L"\u4E2D\u6587 text"));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(query(key_, "", &type), utf16z(L"default"));
+  EXPECT_EQ(query(key_ + "\\sub", "Bin", &type), Bytes("\x00\x01\xFF", 3));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(query(key_, "N", &type), Bytes("\x2A\x00\x00\x80", 4));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(query(key_, "x", &type), "<missing>");
+}
+
+TEST_F(RegistryWriteTest, ScriptsFollowingEachOtherAreAllImported) {
+  const auto entry = [](int i, const Text& type, const Bytes& data) {
+    const Text n = std::to_string(i);
+    const auto block = [](const Text& name, const Bytes& content) { return name + '\x01' + content + name + "end"; };
+    return block("REGtype" + n, type) + block("REGdata" + n, data) + block("REGpath" + n, "HKEY_CURRENT_USER\\x") +
+           block("REGoff" + n, "\xD5\xE6");
+  };
+  const auto script = [&](const Text& value, const Text& data) {
+    return "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\" + key_ + "]\r\n\"" + value + "\"=\"" + data + "\"\r\n";
+  };
+  SetupState state;
+  state.makeUninstaller = 1;
+  state.registryEntries = "num\x01" "3num" "end" + entry(1, "file", script("First", "1")) +
+                          entry(2, "file", script("Second", "2")) + entry(3, "REG_SZ", "three");
+  const Text installDir = scratch_.path() + "app";
+  scratch_.fs().createDirectory(installDir);
+  writeRegistryEntries(platform_, runner_, state, installDir);
+
+  DWORD type = 0;
+  EXPECT_EQ(query(key_, "First", &type), utf16z(L"1"));
+  EXPECT_EQ(query(key_, "Second", &type), utf16z(L"2"));
+  EXPECT_EQ(findDataBlock(readWholeFile(scratch_.fs(), installDir + "\\uninst.ini"), kRegistryRemovalBlock),
+            "HKEY_CURRENT_USER\\x\\\r\nHKEY_CURRENT_USER\\x\\\r\nHKEY_CURRENT_USER\\x\\\r\n");
 }
 
 }  // namespace

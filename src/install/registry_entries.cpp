@@ -1,0 +1,167 @@
+#include "install/registry_entries.h"
+
+#include <string>
+
+#include "config/data_block.h"
+#include "config/ini_file.h"
+#include "config/package_config.h"
+#include "config/variables.h"
+#include "install/program_runs.h"
+
+namespace zul {
+namespace {
+
+struct Root {
+  std::string_view name;
+  RegistryRoot root;
+};
+constexpr Root kRoots[] = {
+    {"HKEY_CLASSES_ROOT", RegistryRoot::kClassesRoot},   {"HKEY_CURRENT_CONFIG", RegistryRoot::kCurrentConfig},
+    {"HKEY_CURRENT_USER", RegistryRoot::kCurrentUser},   {"HKEY_LOCAL_MACHINE", RegistryRoot::kLocalMachine},
+    {"HKEY_USERS", RegistryRoot::kUsers},
+};
+
+Text textOf(const Bytes& bytes) { return bytes.substr(0, bytes.find('\0')); }
+
+// The last "\" that is not the trail byte of a GBK character.
+size_t lastSeparator(std::string_view path) {
+  size_t last = std::string_view::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (isGbkLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
+      ++i;
+    } else if (path[i] == '\\') {
+      last = i;
+    }
+  }
+  return last;
+}
+
+}  // namespace
+
+RegistryListStatus parseRegistryEntries(std::string_view list, std::vector<RegistryEntry>* entries) {
+  entries->clear();
+  const int32_t stated = toInt(textOf(findDataBlock(list, "num")));
+  if (stated <= 0) return RegistryListStatus::kOk;
+  const size_t count = std::min<size_t>(static_cast<size_t>(stated), kMaxRegistryEntries);
+  entries->reserve(count);
+  for (size_t i = 1; i <= count; ++i) {
+    const std::string number = std::to_string(i);
+    RegistryEntry entry;
+    entry.path = textOf(findDataBlock(list, "REGpath" + number));
+    entry.type = textOf(findDataBlock(list, "REGtype" + number));
+    entry.data = findDataBlock(list, "REGdata" + number);
+    entry.off = textOf(findDataBlock(list, "REGoff" + number));
+    entry.name = textOf(findDataBlock(list, "REGname" + number));
+    entries->push_back(std::move(entry));
+  }
+  return static_cast<size_t>(stated) > kMaxRegistryEntries ? RegistryListStatus::kTruncated : RegistryListStatus::kOk;
+}
+
+bool setBlockBytes(std::string_view store, std::string_view name, std::string_view value, Bytes* out) {
+  if (value.empty()) value = kEmptyBlockValue;
+  const Bytes opening = Bytes(name) + '\x01';
+  const Bytes closing = Bytes(name) + Bytes(kBlockEndMarker);
+  if (name.empty() || value.find(closing) != std::string_view::npos) return false;
+
+  Bytes result;
+  const size_t open = store.find(opening);
+  if (open == std::string_view::npos) {
+    result.reserve(store.size() + opening.size() + value.size() + closing.size());
+    result.append(store).append(opening).append(value).append(closing);
+  } else {
+    const size_t contentStart = open + opening.size();
+    const size_t close = store.find(closing, contentStart);
+    result.append(store.substr(0, contentStart)).append(value);
+    if (close == std::string_view::npos) {
+      // An unterminated block: closing it here keeps the bytes after it.
+      result.append(closing).append(store.substr(contentStart));
+    } else {
+      result.append(store.substr(close));
+    }
+  }
+  // A value that ends with a prefix of the closing pattern could still make
+  // the closing appear early.
+  if (findDataBlock(result, name) != value) return false;
+  *out = std::move(result);
+  return true;
+}
+
+bool setBlock(FileSystem& fs, const Text& path, const Text& name, std::string_view content) {
+  Bytes updated;
+  if (!setBlockBytes(readWholeFile(fs, path), name, content, &updated)) return false;
+  return replaceFile(fs, path, updated);
+}
+
+bool writeValue(Registry& registry, const Text& path, const Text& name, std::string_view data, RegistryValueKind kind) {
+  const Root* root = nullptr;
+  for (const Root& candidate : kRoots) {
+    if (path.compare(0, candidate.name.size(), candidate.name) == 0) {
+      root = &candidate;
+      break;
+    }
+  }
+  const size_t firstSeparator = path.find('\\');
+  if (!root || firstSeparator == Text::npos) return false;
+
+  const Text keyPath = path.substr(firstSeparator + 1);
+  Text full;
+  if (!keyPath.empty() && lastSeparator(keyPath) == keyPath.size() - 1) {
+    full = keyPath + name;
+  } else {
+    full = keyPath + "\\" + name;
+  }
+  const size_t split = lastSeparator(full);
+  const Text key = full.substr(0, split);
+  const Text value = full.substr(split + 1);
+
+  switch (kind) {
+    case RegistryValueKind::kText:
+      return registry.setValue(root->root, key, value, RegistryValueType::kString, data.substr(0, data.find('\0')));
+    case RegistryValueKind::kBinary:
+      return registry.setValue(root->root, key, value, RegistryValueType::kBinary, data);
+    case RegistryValueKind::kNumber: {
+      Bytes number(4, '\0');
+      data.copy(number.data(), std::min<size_t>(4, data.size()));
+      return registry.setValue(root->root, key, value, RegistryValueType::kDword, number);
+    }
+  }
+  return false;
+}
+
+bool importScript(ProcessRunner& runner, const Text& file) {
+  return runner.createProcess("regedit /s \"" + file + "\"", WindowState::kNormal, ProcessWait::kUntilExit);
+}
+
+void writeRegistryEntries(Platform& platform, ProcessRunner& runner, const SetupState& state, const Text& installDir) {
+  const Bytes list = replaceAll(state.registryEntries, kInstallPathVariable, installDir);
+  if (list.empty()) return;
+  std::vector<RegistryEntry> entries;
+  (void)parseRegistryEntries(list, &entries);  // a cut list still writes its first entries
+
+  Text removals;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const RegistryEntry& entry = entries[i];
+    if (entry.type == "file") {
+      // One script file per entry: an editor still reading one script never
+      // sees it replaced by the next.
+      const Text script = platform.fs.tempFolder() + "ZUL" + std::to_string(i + 1) + ".reg";
+      if (writeWholeFile(platform.fs, script, entry.data)) importScript(runner, script);
+    } else if (entry.type == "REG_SZ") {
+      writeValue(platform.registry, entry.path, entry.name, entry.data, RegistryValueKind::kText);
+    } else if (entry.type == "REG_BINARY") {
+      writeValue(platform.registry, entry.path, entry.name, entry.data, RegistryValueKind::kBinary);
+    } else if (entry.type == "REG_DWORD") {
+      const uint32_t number = static_cast<uint32_t>(toInt(textOf(entry.data)));
+      Bytes little(4, '\0');
+      for (int b = 0; b < 4; ++b) little[b] = static_cast<char>(number >> (8 * b));
+      writeValue(platform.registry, entry.path, entry.name, little, RegistryValueKind::kNumber);
+    }
+    if (isTrue(entry.off)) removals += entry.path + "\\" + entry.name + "\r\n";
+  }
+
+  if (state.makeUninstaller == 1) {
+    setBlock(platform.fs, installDir + "\\" + Text(kUninstallRecordName), Text(kRegistryRemovalBlock), removals);
+  }
+}
+
+}  // namespace zul
