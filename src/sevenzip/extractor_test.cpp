@@ -1,0 +1,195 @@
+// Every fixture archive made by 7zz (every method and filter, solid and not,
+// plain, compressed and encrypted headers, volumes, leading bytes) extracts
+// byte-identical to the tree it was made from, with times and the read-only
+// attribute; and the extractor's safety and failure rules hold.
+#include "sevenzip/extractor.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <vector>
+
+#include "sevenzip/crc32.h"
+#include "sevenzip/test_support.h"
+
+namespace zul::sevenzip {
+namespace {
+
+using testing::fixturePath;
+using testing::fromHex;
+using testing::modificationTime;
+
+struct Expected {
+  bool isDirectory;
+  uint64_t mtime;
+  bool readOnly;
+  uint64_t size;
+  uint32_t crc;
+  Text name;  // GBK, '\' separated
+};
+
+std::vector<std::vector<std::string>> table(FileSystem& fs, const std::string& file) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(readWholeFile(fs, fixturePath(file)));
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty()) continue;
+    std::vector<std::string> cells;
+    std::istringstream l(line);
+    for (std::string cell; std::getline(l, cell, '\t');) cells.push_back(cell);
+    while (cells.size() < 3) cells.emplace_back();
+    rows.push_back(cells);
+  }
+  return rows;
+}
+
+std::vector<Expected> manifest(FileSystem& fs) {
+  std::vector<Expected> entries;
+  for (const auto& c : table(fs, "manifest.txt")) {
+    entries.push_back({c[0] == "dir", std::stoull(c[1]), c[2] == "1", std::stoull(c[3]),
+                       static_cast<uint32_t>(std::stoull(c[4])), fromHex(c[5])});
+  }
+  return entries;
+}
+
+// Compares the folder `root` with the manifest; returns a description of
+// every difference.
+std::string differences(ScratchFolder& scratch, const Text& root) {
+  FileSystem& fs = scratch.fs();
+  std::string out;
+  for (const Expected& e : manifest(fs)) {
+    const Text path = root + e.name;
+    if (e.isDirectory) {
+      if (!fs.isDirectory(path)) out += "missing folder " + e.name + "\n";
+    } else {
+      const Bytes data = readWholeFile(fs, path);
+      if (data.size() != e.size || crc32(data.data(), data.size()) != e.crc) out += "content of " + e.name + "\n";
+      uint32_t attributes = 0;
+      if (!fs.getAttributes(path, &attributes) || ((attributes & kAttributeReadOnly) != 0) != e.readOnly) {
+        out += "read-only attribute of " + e.name + "\n";
+      }
+    }
+    if (modificationTime(scratch, path) != e.mtime) out += "time of " + e.name + "\n";
+  }
+  // Nothing beyond the manifest (no temporary files left behind).
+  size_t count = 0;
+  std::vector<Text> pending{withoutTrailingSlash(root)};
+  while (!pending.empty()) {
+    const Text folder = pending.back();
+    pending.pop_back();
+    for (const DirEntry& d : fs.list(folder)) {
+      ++count;
+      if (d.isDirectory) pending.push_back(folder + "\\" + d.name);
+    }
+  }
+  if (count != manifest(fs).size()) out += "entry count " + std::to_string(count) + "\n";
+  return out;
+}
+
+TEST(ExtractorTest, EveryFixtureExtractsIdentically) {
+  ScratchFolder scratch;
+  const auto archives = table(scratch.fs(), "archives.txt");
+  ASSERT_GE(archives.size(), 15u);
+  int n = 0;
+  for (const auto& row : archives) {
+    SCOPED_TRACE(row[0]);
+    const Text destination = scratch.path() + "out" + std::to_string(n++) + "\\";
+    ExtractOptions options;
+    options.password = fromHex(row[1]);
+    ExtractReport report;
+    ASSERT_EQ(extract(scratch.fs(), fixturePath(row[0]), destination, options, &report), Status::kOk)
+        << report.firstFailure;
+    EXPECT_EQ(report.failures, 0u);
+    EXPECT_EQ(differences(scratch, destination), "");
+  }
+}
+
+TEST(ExtractorTest, ReportsEachStageOfEveryFile) {
+  ScratchFolder scratch;
+  ExtractOptions options;
+  std::vector<ExtractEvent> events;
+  options.onEvent = [&](const ExtractEvent& e) {
+    events.push_back(e);
+    return true;
+  };
+  ASSERT_EQ(extract(scratch.fs(), fixturePath("lzma2_solid.7z"), scratch.path() + "x", options), Status::kOk);
+  size_t begun = 0, done = 0;
+  for (const ExtractEvent& e : events) {
+    begun += e.kind == ExtractEvent::Kind::kBegin;
+    done += e.kind == ExtractEvent::Kind::kDone;
+    EXPECT_LE(e.written, e.size);
+    EXPECT_EQ(e.destinationPath, scratch.path() + "x\\" + e.entryName);
+  }
+  EXPECT_EQ(begun, 9u);
+  EXPECT_EQ(done, 9u);
+  // The 2.3 MB text file reports progress between its start and its end.
+  EXPECT_GT(events.size(), 2 * done);
+}
+
+TEST(ExtractorTest, PasswordsAndMethodsFailWithTheirStatus) {
+  ScratchFolder scratch;
+  struct Case {
+    const char* archive;
+    const char* password;
+    Status status;
+  } cases[] = {
+      {"aes_headers.7z", "", Status::kWrongPassword},
+      {"aes_headers.7z", "wrong", Status::kWrongPassword},
+      {"aes_data.7z", "", Status::kWrongPassword},
+      {"aes_data.7z", "wrong", Status::kWrongPassword},
+      {"unsupported_ppmd.7z", "", Status::kUnsupportedMethod},
+      {"unsupported_bzip2.7z", "", Status::kUnsupportedMethod},
+      {"manifest.txt", "", Status::kNotArchive},
+      {"missing.7z", "", Status::kReadError},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.archive) + " / " + c.password);
+    const Text destination = scratch.path() + "f" + std::to_string(n++);
+    ExtractOptions options;
+    options.password = c.password;
+    EXPECT_EQ(extract(scratch.fs(), fixturePath(c.archive), destination, options), c.status);
+    // Nothing with data is left, under a file's own name or a temporary one.
+    for (const DirEntry& d : scratch.fs().list(destination)) {
+      EXPECT_TRUE(d.isDirectory || readWholeFile(scratch.fs(), destination + "\\" + d.name).empty()) << d.name;
+    }
+  }
+}
+
+TEST(ExtractorTest, UnsafeNamesAreRefused) {
+  struct Case {
+    std::u16string name;
+    const char* relative;  // null: refused
+  } cases[] = {
+      {u"a/b\\c.txt", "a\\b\\c.txt"},
+      {u"dir/", "dir"},
+      {u"\u4e2d\u6587.txt", "\xd6\xd0\xce\xc4.txt"},
+      {u"/etc/passwd", nullptr},
+      {u"\\windows\\x", nullptr},
+      {u"C:\\x", nullptr},
+      {u"c:x", nullptr},
+      {u"a/../../x", nullptr},
+      {u"..", nullptr},
+      {u"a//b", nullptr},
+      {u"CON", nullptr},
+      {u"dir/nul.txt", nullptr},
+      {u"com1", nullptr},
+      {u"lpt9.log", nullptr},
+      {u"file:stream", nullptr},
+      {u"trailing.", nullptr},
+      {u"blank ", nullptr},
+      {u"what?", nullptr},
+      {u"", nullptr},
+      {u"\U0001F600.txt", nullptr},  // no GBK form
+  };
+  for (const Case& c : cases) {
+    Text relative;
+    const bool safe = safeRelativePath(c.name, &relative);
+    EXPECT_EQ(safe, c.relative != nullptr) << std::string(c.name.begin(), c.name.end());
+    if (c.relative) {
+      EXPECT_EQ(relative, c.relative);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zul::sevenzip
