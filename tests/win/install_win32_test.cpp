@@ -8,6 +8,7 @@
 #include "config/data_block.h"
 #include "install/program_runs.h"
 #include "install/registry_entries.h"
+#include "install/version_resource.h"
 #include "platform/test_support/fake_platform.h"
 #include "platform/test_support/scratch_folder.h"
 #include "platform/win32/wide.h"
@@ -73,6 +74,60 @@ TEST_F(RecordedRunTest, MissingProgramFailsWithoutStartingAnything) {
   EXPECT_FALSE(runCommand(runner_, "no_such_program_here.exe a", false, true));
   EXPECT_FALSE(runCommand(runner_, "\"" + folder_ + "\"\\missing.exe", false, true));
   EXPECT_TRUE(lines(0, 0).empty());
+}
+
+TEST_F(RecordedRunTest, VersionInfoOnARealExecutableKeepsAppendedDataAndStillRuns) {
+  const Bytes tail = Bytes("\0ZUL-mark=\xC5\xE4\xD6\xC3\xB0\xFC" "A\x01zul-2ZUL-mark=\xC5\xE4\xD6\xC3\xB0\xFC" "B\x01", 43);
+  ASSERT_TRUE(writeWholeFile(fs(), program_, readWholeFile(fs(), program_) + tail));
+  VersionTexts texts;
+  texts.company = texts.rightsNotice = "\xD0\xB6\xD4\xD8\xB3\xCC\xD0\xF2";  // 卸载程序
+  texts.description = texts.productName = "\xB2\xE2\xCA\xD4 App";       // 测试 App
+  win32::Win32ResourceUpdater updater;
+  ASSERT_TRUE(setVersionInfo(fs(), updater, *makeTextCodec(), program_, texts));
+
+  const Bytes file = readWholeFile(fs(), program_);
+  ASSERT_GT(file.size(), tail.size());
+  EXPECT_EQ(file.substr(file.size() - tail.size()), tail);
+
+  const std::wstring path = win32::toWide(program_);
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+  ASSERT_GT(size, 0u);
+  std::string info(size, '\0');
+  ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+  const auto text = [&](const wchar_t* name) {
+    void* value = nullptr;
+    UINT length = 0;
+    const std::wstring query = std::wstring(L"\\StringFileInfo\\080404B0\\") + name;
+    if (!VerQueryValueW(info.data(), query.c_str(), &value, &length)) return std::wstring(L"<missing>");
+    return std::wstring(static_cast<const wchar_t*>(value));
+  };
+  EXPECT_EQ(text(L"CompanyName"), L"\u5378\u8F7D\u7A0B\u5E8F");
+  EXPECT_EQ(text(L"LegalCopyright"), L"\u5378\u8F7D\u7A0B\u5E8F");
+  EXPECT_EQ(text(L"ProductName"), L"\u6D4B\u8BD5 App");
+  EXPECT_EQ(text(L"FileDescription"), L"\u6D4B\u8BD5 App");
+  EXPECT_EQ(text(L"FileVersion"), L"");
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length));
+  ASSERT_EQ(length, 4u);
+  EXPECT_EQ(std::string(static_cast<const char*>(value), 4), "\x04\x08\xB0\x04");
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", &value, &length));
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+  EXPECT_EQ(fixed->dwFileVersionMS, 1u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 1010u << 16 | 2020);
+  EXPECT_EQ(fixed->dwFileOS, 0x40004u);
+
+  // The language of the resource is 2052.
+  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_TRUE(module);
+  EXPECT_TRUE(FindResourceExW(module, MAKEINTRESOURCEW(16), MAKEINTRESOURCEW(1), 2052));
+  FreeLibrary(module);
+
+  // The edited program still starts.
+  ASSERT_TRUE(runCommand(runner_, "\"" + folder_ + "\"\\rec.exe ok", true, true));
+  const std::vector<Text> got = lines(1, 0);
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].substr(got[0].size() - 3), " ok");
 }
 
 // A key of its own under HKEY_CURRENT_USER, removed afterwards.
