@@ -83,6 +83,7 @@ struct SetupState {
   RunList runAfterExtract;
   RunList runAtUninstall;
   Text windowTitle;             // product name + version + role suffix
+  Bytes packerImage;            // the package's executable packer ("upx1.exe"), or empty
 };
 
 }  // namespace zul

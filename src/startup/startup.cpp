@@ -227,6 +227,8 @@ void readInstallerKeys(StartupServices& s, SetupState& state) {
   readFinishOptions(fs, state);
   readRunLists(fs, state);
 
+  state.packerImage = file("upx1.exe");
+
   const Bytes registryList = file("ZULREG.db");
   if (!registryList.empty()) state.registryEntries = decompressBytes(registryList);
 

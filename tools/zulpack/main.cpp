@@ -30,12 +30,14 @@ constexpr char kUsageText[] =
     "\n"
     "commands:\n"
     "  build DIR -o FILE [--stub STUB] [--volume-size BYTES] [--password P]\n"
-    "        [--install-password P] [--threads N]\n"
+    "        [--install-password P] [--packer EXE] [--threads N]\n"
     "        Builds a setup file from a project folder: DIR/config holds\n"
     "        data.ini and the other configuration files (UTF-8 or GBK),\n"
     "        DIR/payload the files to install. --volume-size keeps the payload\n"
     "        in volumes PRODUCT.001, PRODUCT.002 ... beside FILE. --password\n"
     "        encrypts the payload; --install-password also asks the user for it.\n"
+    "        --packer adds an executable packer that the installer runs over\n"
+    "        the uninstaller it builds (\"-d -q FILE\", \"--no-color -q -1 FILE\").\n"
     "  build -o FILE --payload ARCHIVE --config ARCHIVE [--stub STUB] [--mode TEXT]\n"
     "        Writes a setup file from ready archives: the stub, the package-mode\n"
     "        section (default \"zul-1\"), the payload and the configuration\n"
@@ -118,6 +120,7 @@ int build(const std::vector<std::string>& args) {
     else if (a == "--mode") parts.packageMode = value;
     else if (a == "--password") options.payloadPassword = value;
     else if (a == "--install-password") options.installPassword = value;
+    else if (a == "--packer") options.packerPath = value;
     else if (a == "--volume-size" || a == "--threads") {
       char* end = nullptr;
       const unsigned long long n = std::strtoull(value.c_str(), &end, 10);

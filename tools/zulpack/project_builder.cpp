@@ -159,6 +159,12 @@ bool buildProject(const BuildOptions& options, BuildSummary* summary, std::strin
 
   std::vector<ArchiveEntry> config, payload;
   if (!configEntries(configDir, &config, error) || !payloadEntries(payloadDir, &payload, summary, error)) return false;
+  if (!options.packerPath.empty()) {
+    ArchiveEntry packer;
+    packer.name = "upx1.exe";
+    if (!readFile(options.packerPath, &packer.data, error)) return false;
+    config.push_back(std::move(packer));
+  }
   ArchiveEntry* dataIni = findEntry(config, "data.ini");
   IniDocument ini(dataIni->data);
   const Text section(keys::kSetupSection);

@@ -27,6 +27,10 @@ struct BuildOptions {
   // A password the user must type: its MD5 goes to "安装密码" and the
   // payload is encrypted with it. Wins over payloadPassword.
   std::string installPassword;
+  // An executable packer the installer runs over the uninstaller it builds
+  // ("-d -q FILE" unpacks, "--no-color -q -1 FILE" packs); stored in the
+  // configuration archive as "upx1.exe". Empty: none.
+  std::string packerPath;
   int threads = 2;
   // Called with the payload bytes compressed so far and the total.
   std::function<void(uint64_t done, uint64_t total)> progress;
