@@ -147,6 +147,10 @@ archives.append("false_signature.exe\t")
 with open(os.path.join(out, "archives.txt"), "w") as f:
     f.write("\n".join(archives) + "\n")
 
+# A password that the command line's quoting cuts short ("ab" of 'ab"cd').
+make("password_ab.7z", "-m0=LZMA2", "-mhe=on", password="ab", files=["readme.txt"])
+archives.pop()
+
 # Valid archives of methods we do not decode.
 make("unsupported_ppmd.7z", "-m0=PPMd", files=["readme.txt"])
 make("unsupported_bzip2.7z", "-m0=BZip2", files=["readme.txt"])
