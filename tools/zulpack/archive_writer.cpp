@@ -27,7 +27,7 @@ using namespace format7z;
 
 constexpr size_t kIoChunk = 1 << 20;
 constexpr uint32_t kDirectoryAttribute = 0x10;
-constexpr uint64_t kMinBlockBytes = 16u << 20;
+constexpr uint64_t kMinShare = 16u << 20;  // below this, threads are not worth the cuts
 
 std::string utf8OfGbk(std::string_view gbk) {
   iconv_t cd = iconv_open("UTF-8", "GBK");
@@ -277,8 +277,12 @@ bool compressBlock(const FolderPlan& plan, int preset, const std::string& scratc
   return true;
 }
 
-std::vector<FolderPlan> planFolders(const std::vector<Item>& items, const ArchiveOptions& options,
-                                    uint64_t blockBytes) {
+// Folders and blocks are planned on one line: the folders' streams one after
+// the other, cut at every multiple of `share` (total / threads) so that each
+// thread gets one share of the work and few cuts cost little compression. A
+// cut inside executables starts a new folder at the next file, as their
+// folders are one block each.
+std::vector<FolderPlan> planFolders(const std::vector<Item>& items, const ArchiveOptions& options, uint64_t share) {
   std::vector<const Item*> streams;
   for (const Item& item : items) {
     if (!item.entry->isDirectory && item.size != 0) streams.push_back(&item);
@@ -286,42 +290,54 @@ std::vector<FolderPlan> planFolders(const std::vector<Item>& items, const Archiv
   std::vector<FolderPlan> folders;
   if (!options.solid) {
     for (const Item* item : streams) folders.push_back(FolderPlan{{item}, item->size, item->x86, 0});
-  } else {
-    // Executables first (they take the x86 filter), then the rest; by
-    // extension so that similar files share a dictionary. Executables are cut
-    // into folders of about one block so that they, too, spread over the
-    // threads; every cut restarts the dictionary and costs compression.
-    std::stable_sort(streams.begin(), streams.end(), [](const Item* a, const Item* b) {
-      if (a->x86 != b->x86) return a->x86;
-      return a->sortKey < b->sortKey;
-    });
-    for (const Item* item : streams) {
-      if (folders.empty() || folders.back().x86 != item->x86 || (item->x86 && folders.back().bytes >= blockBytes)) {
-        folders.push_back(FolderPlan{{}, 0, item->x86, 0});
-      }
-      folders.back().items.push_back(item);
-      folders.back().bytes += item->size;
-    }
+    return folders;
   }
-  for (FolderPlan& folder : folders) {
-    folder.dictionarySize = dictionarySizeFor(options.preset, folder.x86 ? folder.bytes : std::min(folder.bytes, blockBytes));
+  // Executables first (they take the x86 filter), then the rest; by
+  // extension so that similar files share a dictionary.
+  std::stable_sort(streams.begin(), streams.end(), [](const Item* a, const Item* b) {
+    if (a->x86 != b->x86) return a->x86;
+    return a->sortKey < b->sortKey;
+  });
+  uint64_t position = 0, nextCut = share;
+  for (const Item* item : streams) {
+    const bool cut = item->x86 && position >= nextCut;
+    while (nextCut <= position) nextCut += share;
+    if (folders.empty() || folders.back().x86 != item->x86 || cut) folders.push_back(FolderPlan{{}, 0, item->x86, 0});
+    folders.back().items.push_back(item);
+    folders.back().bytes += item->size;
+    position += item->size;
   }
   return folders;
 }
 
-std::vector<std::unique_ptr<Block>> planBlocks(const std::vector<FolderPlan>& folders, uint64_t blockBytes) {
+std::vector<std::unique_ptr<Block>> planBlocks(std::vector<FolderPlan>& folders, int preset, uint64_t share) {
+  constexpr uint64_t kMinBlock = 1u << 20;  // smaller slivers are not worth a dictionary restart
   std::vector<std::unique_ptr<Block>> blocks;
+  uint64_t lineStart = 0;
   for (size_t f = 0; f < folders.size(); ++f) {
-    const uint64_t bytes = folders[f].bytes;
-    const uint64_t count = folders[f].x86 || bytes == 0 ? 1 : 1 + (bytes - 1) / blockBytes;
-    for (uint64_t b = 0; b < count; ++b) {
+    FolderPlan& folder = folders[f];
+    std::vector<uint64_t> cuts = {0};
+    if (!folder.x86) {
+      for (uint64_t cut = (lineStart / share + 1) * share; cut < lineStart + folder.bytes; cut += share) {
+        if (cut - lineStart - cuts.back() >= kMinBlock && lineStart + folder.bytes - cut >= kMinBlock) {
+          cuts.push_back(cut - lineStart);
+        }
+        if (share > UINT64_MAX - cut) break;
+      }
+    }
+    cuts.push_back(folder.bytes);
+    uint64_t largest = 0;
+    for (size_t b = 0; b + 1 < cuts.size(); ++b) {
       auto block = std::make_unique<Block>();
       block->folder = f;
-      block->begin = bytes / count * b;
-      block->end = b + 1 == count ? bytes : bytes / count * (b + 1);
-      block->last = b + 1 == count;
+      block->begin = cuts[b];
+      block->end = cuts[b + 1];
+      block->last = b + 2 == cuts.size();
+      largest = std::max(largest, block->end - block->begin);
       blocks.push_back(std::move(block));
     }
+    folder.dictionarySize = dictionarySizeFor(preset, largest);
+    lineStart += folder.bytes;
   }
   return blocks;
 }
@@ -626,14 +642,12 @@ bool writeArchive(const std::vector<ArchiveEntry>& entries, const ArchiveOptions
     }
   }
 
-  // Blocks of about total / threads bytes: each thread gets work, and few
-  // cuts (each restarts the dictionary) cost little compression.
   uint64_t total = 0;
   for (const Item& item : items) total += item.entry->isDirectory ? 0 : item.size;
   const uint64_t threads = static_cast<uint64_t>(std::max(1, options.threads));
-  const uint64_t blockBytes = threads == 1 ? UINT64_MAX : std::max(kMinBlockBytes, total / threads + 1);
-  const std::vector<FolderPlan> plans = planFolders(items, options, blockBytes);
-  std::vector<std::unique_ptr<Block>> blocks = planBlocks(plans, blockBytes);
+  const uint64_t share = threads == 1 ? UINT64_MAX : std::max(kMinShare, (total + threads - 1) / threads);
+  std::vector<FolderPlan> plans = planFolders(items, options, share);
+  std::vector<std::unique_ptr<Block>> blocks = planBlocks(plans, options.preset, share);
   if (!compressBlocks(plans, blocks, options, folderOfHostPath(outPath), error)) return false;
 
   PendingFile pending;
