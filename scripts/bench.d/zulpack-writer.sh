@@ -41,17 +41,17 @@ if [ ! -f "$payload/.complete" ]; then
 fi
 input=$(du -sb --exclude=.complete "$payload" | cut -f1)
 
-now() { date +%s.%N; }
+# Wall, user and system seconds of a command, in that order.
+timed() {
+  local TIMEFORMAT='%R %U %S'
+  { time "$@" >/dev/null 2>"$work/stderr.log"; } 2>&1
+}
 rm -f "$work/ref.7z" "$work/zul.7z"
-start=$(now)
-(cd "$payload" && 7zz a -mx5 -bd -bso0 -bsp0 -x!.complete "$work/ref.7z" . )
-ref_time=$(echo "$(now) - $start" | bc)
+read -r ref_time ref_user ref_sys < <(cd "$payload" && timed 7zz a -mx5 -bd -bso0 -bsp0 '-x!.complete' "$work/ref.7z" .)
 ref_size=$(stat -c %s "$work/ref.7z")
 
 rm -f "$payload/.complete"
-start=$(now)
-"$build/tools/zulpack/zulpack_archive_bench" "$payload" "$work/zul.7z" --threads 2 --preset 5 >/dev/null
-zul_time=$(echo "$(now) - $start" | bc)
+read -r zul_time zul_user zul_sys < <(timed "$build/tools/zulpack/zulpack_archive_bench" "$payload" "$work/zul.7z" --threads 2 --preset 5)
 touch "$payload/.complete"
 zul_size=$(stat -c %s "$work/zul.7z")
 7zz t -bd -bso0 -bsp0 "$work/zul.7z"
@@ -59,8 +59,10 @@ zul_size=$(stat -c %s "$work/zul.7z")
 size_ratio=$(echo "scale=4; $zul_size / $ref_size" | bc)
 time_ratio=$(echo "scale=4; $zul_time / $ref_time" | bc)
 printf 'zulpack-writer: input %d bytes\n' "$input"
-printf '  7zz a -mx5: %d bytes in %.2f s\n' "$ref_size" "$ref_time"
-printf '  zulpack:    %d bytes in %.2f s (size x%s, time x%s)\n' "$zul_size" "$zul_time" "$size_ratio" "$time_ratio"
+printf '  7zz a -mx5: %d bytes in %.2f s (CPU %.2f s user, %.2f s system)\n' "$ref_size" "$ref_time" "$ref_user" "$ref_sys"
+printf '  zulpack:    %d bytes in %.2f s (CPU %.2f s user, %.2f s system; size x%s, time x%s)\n' \
+  "$zul_size" "$zul_time" "$zul_user" "$zul_sys" "$size_ratio" "$time_ratio"
+printf '  load average at the end: %s (other work on the machine distorts the wall times)\n' "$(cut -d' ' -f1-3 /proc/loadavg)"
 status=0
 if [ "$(echo "$size_ratio > 1.03" | bc)" = 1 ]; then echo "  FAIL: archive more than 3% larger than 7-Zip's"; status=1; fi
 if [ "$(echo "$time_ratio > 1.2" | bc)" = 1 ]; then echo "  FAIL: more than 1.2x 7-Zip's time"; status=1; fi
