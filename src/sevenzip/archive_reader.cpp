@@ -347,8 +347,9 @@ void readStreamsInfo(Reader& r, Archive& a, SubStreams* subStreams) {
 }
 
 void readFilesInfo(Reader& r, Archive& a) {
-  const uint64_t n = r.count(0);
-  if (n > r.left() * 8 + 1) return r.fail(Status::kCorrupt);  // every file costs at least a name byte pair or a bit
+  // A file takes at least one header byte (its name, or its share of the
+  // property bit fields and times); more files than bytes is a lie.
+  const uint64_t n = r.count(1);
   a.files.resize(n);
   std::vector<bool> emptyStream(n, false), emptyFile, anti;
   uint64_t numEmpty = 0;
@@ -432,10 +433,17 @@ Status decodeHeaderFolders(ByteSource& source, Archive& packed, const Text& pass
     Status s = openFolder(source, packed, i, password, limits, &stream);
     if (s != Status::kOk) return s;
     const size_t at = out->size();
-    out->resize(at + static_cast<size_t>(size));
-    s = readFully(*stream, out->data() + at, static_cast<size_t>(size));
+    // Grown as the data arrives, so a header that only claims to be large
+    // costs nothing.
     const bool encrypted = folderIsEncrypted(packed.folders[i]);
-    if (s != Status::kOk) return encrypted && s == Status::kCorrupt ? Status::kWrongPassword : s;
+    for (uint64_t left = size; left > 0;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, 1 << 20));
+      const size_t end = out->size();
+      out->resize(end + n);
+      s = readFully(*stream, out->data() + end, n);
+      if (s != Status::kOk) return encrypted && s == Status::kCorrupt ? Status::kWrongPassword : s;
+      left -= n;
+    }
     if (packed.folders[i].crcDefined && crc32(out->data() + at, static_cast<size_t>(size)) != packed.folders[i].crc) {
       return encrypted ? Status::kWrongPassword : Status::kCrcError;
     }

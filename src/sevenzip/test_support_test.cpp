@@ -13,8 +13,9 @@
 
 namespace zul::sevenzip::testing {
 
-Text fixturePath(const std::string& name) {
-  std::string dir = ZUL_SEVENZIP_FIXTURES;
+namespace {
+
+Text treePath(std::string dir, const std::string& name) {
 #ifdef _WIN32
   for (char& c : dir) {
     if (c == '/') c = '\\';
@@ -29,6 +30,12 @@ Text fixturePath(const std::string& name) {
   return dir + "/" + name;
 #endif
 }
+
+}  // namespace
+
+Text fixturePath(const std::string& name) { return treePath(ZUL_SEVENZIP_FIXTURES, name); }
+
+Text corpusPath(const std::string& name) { return treePath(ZUL_SOURCE_DIR "/src/sevenzip/testdata/corpus", name); }
 
 uint64_t modificationTime(ScratchFolder& scratch, const Text& path) {
 #ifdef _WIN32
