@@ -8,10 +8,16 @@
 #include "app/plain_window.h"
 #include "config/variables.h"
 #include "install/install_engine.h"
+#include "install/program_runs.h"
+#include "install/registry_entries.h"
 #include "install/temporary_files.h"
+#include "install/uninstaller_builder.h"
 #include "platform/crypto.h"
 #include "platform/special_folders.h"
+#include "platform/text_codec.h"
+#include "platform/win32/win32_install_adapters.h"
 #include "platform/win32/win32_platform.h"
+#include "sevenzip/archive_extractor.h"
 #include "startup/command_line.h"
 #include "startup/exit_code.h"
 #include "startup/startup.h"
@@ -75,20 +81,42 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   const auto folders = zul::makeSpecialFolders();
   zul::StartupServices services{platform};
   services.md5Hex = [](std::string_view data) { return zul::md5Hex(data); };
+  services.extractArchive = [&fs](const zul::Text& archive, const zul::Text& to, const zul::Text& password) {
+    return zul::extractArchive(fs, archive, to, password, nullptr);
+  };
   services.expandVariables = [&](zul::SetupState& s) { (void)zul::expandVariables(fs, *folders, s); };
   const zul::Bytes icon = zul::startup(services, state);
 
   const bool silent = state.runMode == zul::RunMode::kInstaller && state.installMode == zul::kSilentInstall;
   const bool direct = state.runMode == zul::RunMode::kInstaller && state.installMode == zul::kDirectInstall;
   state.installDir = zul::normalisePath(state.installDir);
-  const zul::PayloadExtractor extract;
+  const zul::PayloadExtractor extract = [&fs](const zul::Text& archive, const zul::Text& to,
+                                              const zul::Text& password, const zul::ExtractProgress& progress) {
+    return zul::extractArchive(fs, archive, to, password, progress);
+  };
+  zul::win32::Win32ProcessRunner processes;
+  zul::win32::Win32ResourceUpdater resources;
+  const auto codec = zul::makeTextCodec();
+  // The steps after extraction; `engine` is the one running them.
+  zul::InstallEngine* engine = nullptr;
+  zul::UninstallerServices uninstaller{platform, resources, *codec, processes,
+                                       [&](const zul::Text& line) { engine->reportAction(line); }};
+  zul::InstallSteps steps;
+  steps.generateUninstaller = [&] { zul::generateUninstaller(uninstaller, state, engine->installedFileList()); };
+  steps.writeRegistryEntries = [&] { zul::writeRegistryEntries(platform, processes, state, state.installDir); };
+  steps.runAfterInstall = [&] {
+    zul::runAfterInstall(platform, processes, state, state.installDir,
+                         [&](const zul::Text& line) { engine->reportAction(line); });
+  };
 
   if (silent) {
     // No window at all: a deployment tool learns the outcome from the exit
     // code.
     zul::HeadlessInstallView view;
-    zul::InstallEngine engine(platform, state, view, extract, {});
-    const auto outcome = state.installDir.empty() ? zul::InstallOutcome::kExtractionFailed : engine.runInstall(state.payloadPassword);
+    zul::InstallEngine silentEngine(platform, state, view, extract, steps);
+    engine = &silentEngine;
+    const auto outcome =
+        state.installDir.empty() ? zul::InstallOutcome::kExtractionFailed : silentEngine.runInstall(state.payloadPassword);
     zul::cleanupTemporaryFiles(platform, state, false);
     return static_cast<int>(exitCodeOf(outcome));
   }
@@ -107,10 +135,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // the window alive; the window closes afterwards when the finish page is
   // switched off.
   WindowInstallView view(window);
-  zul::InstallEngine engine(platform, state, view, extract, {});
+  zul::InstallEngine directEngine(platform, state, view, extract, steps);
+  engine = &directEngine;
   std::atomic<zul::InstallOutcome> outcome{zul::InstallOutcome::kExtractionFailed};
   std::thread worker([&] {
-    if (!state.installDir.empty()) outcome = engine.runInstall(state.payloadPassword);
+    if (!state.installDir.empty()) outcome = directEngine.runInstall(state.payloadPassword);
     if (outcome == zul::InstallOutcome::kInstalled) view.setStatus("\xB0\xB2\xD7\xB0\xCD\xEA\xB3\xC9");  // 安装完成
     PostMessageW(window, kInstallFinished, 0, 0);
   });

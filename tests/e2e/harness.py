@@ -127,11 +127,22 @@ class Wine:
         users = self.drive_c / "users"
         return next(users.glob("*/AppData/Local/Temp"), users / os.environ.get("USER", "root") / "Temp")
 
+    def console_encoding(self):
+        return "gbk" if self.env["LANG"].startswith("zh_CN") else "cp1252"
+
     def reg_query(self, key, value):
+        """A value's data as `reg query` prints it, or None when missing."""
         out = subprocess.run([WINE, "reg", "query", key, "/v", value], env=self.env,
-                             capture_output=True, text=True).stdout
+                             capture_output=True).stdout.decode(self.console_encoding(), "replace")
         m = re.search(re.escape(value) + r"\s+REG_\w+\s+(.*)", out)
         return m.group(1).strip() if m else None
+
+    def file_attributes(self, windows_path):
+        """The Windows attribute bits of a file, as Wine reports them."""
+        out = subprocess.run([WINE, "cmd", "/c", "attrib", windows_path], env=self.env,
+                             capture_output=True).stdout.decode(self.console_encoding(), "replace")
+        flags = out.split(windows_path[:3])[0] if windows_path[:3] in out else out
+        return (0x1 if "R" in flags else 0) | (0x2 if "H" in flags else 0)
 
 
 def xdotool(*args):

@@ -56,7 +56,7 @@ class RolesTest(unittest.TestCase):
         setup = self.app_folder("installer") / "setup.exe"
         write_setup(setup, b"zul-1", payload, archive)
         self.wine.start(setup)
-        self.assert_window(".*" + INSTALLER_SUFFIX)
+        self.assert_window("角色测试3.1" + INSTALLER_SUFFIX)
 
     def test_test_argument_reads_package_from_own_folder(self):
         folder = self.app_folder("testmode")
@@ -113,6 +113,21 @@ class RolesTest(unittest.TestCase):
         ids = self.assert_window("卸载失败")
         harness.press_enter(ids[0])
         self.assertEqual(process.wait(timeout=60), 0)
+
+    def test_missing_volume_stops_with_message(self):
+        config = self.work / "volume-config"
+        write_ini(config / "data.ini", {"禾弋软件安装配置": {"禾弋软件名称": "分卷", "压缩分卷数": "3"}})
+        archive = harness.make_7z(self.work / "volume-config.7z", config, password=harness.config_password())
+        folder = self.app_folder("volumes")
+        write_setup(folder / "setup.exe", b"zul-1", b"", archive)
+        (folder / "分卷.001").write_bytes(b"7z")
+        (folder / "分卷.002").write_bytes(b"7z")
+        process = self.wine.start(folder / "setup.exe")
+        ids = self.assert_window("运行失败")
+        harness.screenshot(self.shots / "roles-missing-volume-message.png")
+        harness.press_enter(ids[0])
+        self.assertEqual(process.wait(timeout=60), 2)
+        self.assertFalse(find_windows(INSTALLER_SUFFIX, 2), "the wizard must not come up")
 
 
 if __name__ == "__main__":
