@@ -1,5 +1,7 @@
 #include "install/registry_entries.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 
 #include "config/data_block.h"
@@ -43,15 +45,57 @@ RegistryListStatus parseRegistryEntries(std::string_view list, std::vector<Regis
   const int32_t stated = toInt(textOf(findDataBlock(list, "num")));
   if (stated <= 0) return RegistryListStatus::kOk;
   const size_t count = std::min<size_t>(static_cast<size_t>(stated), kMaxRegistryEntries);
+
+  // One pass finds every opening (name, 0x01) and closing (name, "end") of
+  // an entry block, so the list costs the same whatever "num" says; the
+  // blocks then read exactly as findDataBlock would read them.
+  constexpr std::string_view kTags[] = {"REGpath", "REGtype", "REGdata", "REGoff", "REGname"};
+  constexpr size_t kTagCount = std::size(kTags);
+  constexpr size_t kMaxDigits = 4;  // kMaxRegistryEntries has four
+  std::vector<size_t> firstOpening(kTagCount * (count + 1), std::string_view::npos);  // content start
+  std::vector<std::vector<size_t>> closings(kTagCount * (count + 1));                   // closing starts, ascending
+
+  // The block (tag, number) whose name ends right before `at`; false when
+  // none does.
+  const auto nameBefore = [&](size_t at, size_t* slot, size_t* nameStart) {
+    size_t digits = at;
+    while (digits > 0 && at - digits <= kMaxDigits && list[digits - 1] >= '0' && list[digits - 1] <= '9') --digits;
+    if (digits == at || at - digits > kMaxDigits || list[digits] == '0') return false;
+    const size_t number = static_cast<size_t>(toInt(list.substr(digits, at - digits)));
+    if (number > count) return false;
+    for (size_t t = 0; t < kTagCount; ++t) {
+      if (digits >= kTags[t].size() && list.substr(digits - kTags[t].size(), kTags[t].size()) == kTags[t]) {
+        *slot = t * (count + 1) + number;
+        *nameStart = digits - kTags[t].size();
+        return true;
+      }
+    }
+    return false;
+  };
+  for (size_t at = 0; at < list.size(); ++at) {
+    size_t slot = 0, nameStart = 0;
+    if (list[at] == '\x01') {
+      if (nameBefore(at, &slot, &nameStart) && firstOpening[slot] == std::string_view::npos) firstOpening[slot] = at + 1;
+    } else if (list.substr(at, kBlockEndMarker.size()) == kBlockEndMarker) {
+      if (nameBefore(at, &slot, &nameStart)) closings[slot].push_back(nameStart);
+    }
+  }
+  const auto content = [&](size_t tag, size_t number) {
+    const size_t slot = tag * (count + 1) + number;
+    const size_t start = firstOpening[slot];
+    if (start == std::string_view::npos) return Bytes();
+    const auto close = std::lower_bound(closings[slot].begin(), closings[slot].end(), start);
+    return close == closings[slot].end() ? Bytes() : Bytes(list.substr(start, *close - start));
+  };
+
   entries->reserve(count);
   for (size_t i = 1; i <= count; ++i) {
-    const std::string number = std::to_string(i);
     RegistryEntry entry;
-    entry.path = textOf(findDataBlock(list, "REGpath" + number));
-    entry.type = textOf(findDataBlock(list, "REGtype" + number));
-    entry.data = findDataBlock(list, "REGdata" + number);
-    entry.off = textOf(findDataBlock(list, "REGoff" + number));
-    entry.name = textOf(findDataBlock(list, "REGname" + number));
+    entry.path = textOf(content(0, i));
+    entry.type = textOf(content(1, i));
+    entry.data = content(2, i);
+    entry.off = textOf(content(3, i));
+    entry.name = textOf(content(4, i));
     entries->push_back(std::move(entry));
   }
   return static_cast<size_t>(stated) > kMaxRegistryEntries ? RegistryListStatus::kTruncated : RegistryListStatus::kOk;

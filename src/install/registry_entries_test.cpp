@@ -174,6 +174,47 @@ TEST_F(RegistryEntriesTest, RemovalBlockFollowsTheUninstallerSetting) {
   EXPECT_EQ(fs_.files[record()], "[x]\r\n");
 }
 
+// The entries as the block lookup reads them one by one.
+std::vector<RegistryEntry> lookedUp(std::string_view list, size_t count) {
+  const auto text = [](const Bytes& b) { return b.substr(0, b.find('\0')); };
+  std::vector<RegistryEntry> entries;
+  for (size_t i = 1; i <= count; ++i) {
+    const Text n = std::to_string(i);
+    entries.push_back({text(findDataBlock(list, "REGpath" + n)), text(findDataBlock(list, "REGtype" + n)),
+                       findDataBlock(list, "REGdata" + n), text(findDataBlock(list, "REGoff" + n)),
+                       text(findDataBlock(list, "REGname" + n))});
+  }
+  return entries;
+}
+
+TEST(ParseRegistryEntriesTest, ReadsEveryBlockAsTheLookupDoes) {
+  // Lists stitched from pieces that make near-miss names: numbers with
+  // leading zeros or more digits, names inside names, missing closings.
+  const char* pieces[] = {"REGpath", "REGtype1", "REGname", "REGpath1", "REGpath01", "REGpath11", "1", "2", "0",
+                          "\x01", "end", "x", "", "REGoff2", "REGdata1\x01", "num\x01" "3numend"};
+  uint32_t seed = 12345;
+  const auto next = [&seed] { return (seed = seed * 1103515245 + 12345) >> 16; };
+  for (int round = 0; round < 3000; ++round) {
+    Bytes list = block("num", std::to_string(next() % 13));
+    const int length = next() % 60;
+    for (int i = 0; i < length; ++i) {
+      const char* piece = pieces[next() % std::size(pieces)];
+      list += *piece ? Bytes(piece) : Bytes(1, '\0');  // "" stands for a NUL byte
+    }
+    std::vector<RegistryEntry> entries;
+    (void)parseRegistryEntries(list, &entries);
+    const std::vector<RegistryEntry> expected = lookedUp(list, entries.size());
+    ASSERT_EQ(entries.size(), static_cast<size_t>(std::max(0, toInt(findDataBlock(list, "num"))))) << round;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      ASSERT_EQ(entries[i].path, expected[i].path) << round;
+      ASSERT_EQ(entries[i].type, expected[i].type) << round;
+      ASSERT_EQ(entries[i].data, expected[i].data) << round;
+      ASSERT_EQ(entries[i].off, expected[i].off) << round;
+      ASSERT_EQ(entries[i].name, expected[i].name) << round;
+    }
+  }
+}
+
 TEST(ParseRegistryEntriesTest, CountIsBounded) {
   std::vector<RegistryEntry> entries;
   EXPECT_EQ(parseRegistryEntries(block("num", "2x") + block("REGtype2", "REG_SZ\0z"), &entries), RegistryListStatus::kOk);
