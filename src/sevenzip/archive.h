@@ -73,6 +73,7 @@ struct Archive {
 // Limits on what a header may ask for, checked before anything is allocated.
 struct Limits {
   uint64_t memoryBytes = uint64_t{1} << 30;  // largest single buffer (dictionary, header), bytes
+  unsigned maxKeyDerivationPower = 24;        // AES key derivation: at most 2^this SHA-256 rounds
 };
 
 class FolderDecoderFactory;

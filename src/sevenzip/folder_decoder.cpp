@@ -379,7 +379,8 @@ class LimitedStream : public Stream {
 
 // 7z AES: SHA-256 over (salt, UTF-16LE password, 64-bit round counter)
 // repeated 2^power times gives the key.
-Status deriveAesKey(const std::string& props, const Text& password, uint8_t key[32], uint8_t iv[16]) {
+Status deriveAesKey(const std::string& props, const Text& password, unsigned maxPower, uint8_t key[32],
+                    uint8_t iv[16]) {
   if (props.empty()) return Status::kCorrupt;
   const auto b0 = static_cast<uint8_t>(props[0]);
   const unsigned power = b0 & 0x3F;
@@ -406,7 +407,7 @@ Status deriveAesKey(const std::string& props, const Text& password, uint8_t key[
     memcpy(key, unit.data(), std::min<size_t>(unit.size(), 32));
     return Status::kOk;
   }
-  if (power > 24) return Status::kUnsupportedMethod;
+  if (power > maxPower) return Status::kUnsupportedMethod;
   // Rounds are hashed in batches so the adapter is called a few thousand
   // times rather than once per round.
   const uint64_t rounds = uint64_t{1} << power;
@@ -548,7 +549,7 @@ struct Builder {
       f->setArm64Start(uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24);
     } else if (kind == FilterStream::Kind::kAes) {
       uint8_t key[32], iv[16];
-      if (Status s = deriveAesKey(props, password, key, iv); s != Status::kOk) return s;
+      if (Status s = deriveAesKey(props, password, limits.maxKeyDerivationPower, key, iv); s != Status::kOk) return s;
       auto cipher = std::make_unique<Aes256CbcDecryptor>(key, iv);
       if (!cipher->ok()) return Status::kOutOfMemory;
       f->setCipher(std::move(cipher));
