@@ -13,6 +13,7 @@ constexpr int32_t kMaxListEntries = 10000;
 class PackageIni {
  public:
   PackageIni(FileSystem& fs, const SetupState& state) : doc_(readDataFile(fs, state, Text(kDataIni))) {}
+  PackageIni(FileSystem& fs, const Text& path) : doc_(readWholeFile(fs, path)) {}
   Text text(std::string_view section, std::string_view key) const { return profileValue(doc_, section, key); }
   Text numbered(std::string_view section, std::string_view key, int32_t i) const {
     return text(section, Text(key) + std::to_string(i));
@@ -106,6 +107,12 @@ void readFinishOptions(FileSystem& fs, SetupState& state) {
   if (!webAddress.empty()) {
     state.finishOptions.push_back({webCaption, webAddress, showWeb});
   }
+}
+
+RunList readRunListFrom(FileSystem& fs, const Text& iniPath, std::string_view section) {
+  RunList list;
+  readRunList(PackageIni(fs, iniPath), section, list);
+  return list;
 }
 
 void readRunLists(FileSystem& fs, SetupState& state) {

@@ -121,4 +121,8 @@ void readFinishOptions(FileSystem& fs, SetupState& state);
 // "卸载时运行命令" to `runAtUninstall`; each list's four fields grow together.
 void readRunLists(FileSystem& fs, SetupState& state);
 
+// The run list of `section` in the INI file `iniPath` (the uninstaller reads
+// its commands from "uninst.ini" this way).
+RunList readRunListFrom(FileSystem& fs, const Text& iniPath, std::string_view section);
+
 }  // namespace zul
