@@ -41,6 +41,16 @@ std::vector<Text> splitCommandLine(std::string_view line) {
   return args;
 }
 
+bool isSilentUninstall(const std::vector<Text>& args) {
+  return args.size() == 1 && args[0] == kSilentUninstallSwitch;
+}
+
+bool isUninstallStage(const std::vector<Text>& args) { return args.size() == 2 && args[1] == kUninstallArgument; }
+
+bool isSilentUninstallStage(const std::vector<Text>& args) {
+  return args.size() == 3 && args[1] == kUninstallArgument && args[2] == kSilentUninstallSwitch;
+}
+
 void applySwitches(const InstallSwitches& switches, const std::vector<Text>& args, SetupState& state) {
   Text joined;
   for (const Text& arg : args) joined += arg + " ";

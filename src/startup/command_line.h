@@ -35,5 +35,13 @@ inline constexpr std::string_view kDirectInstall = "\xD6\xB1\xBD\xD3\xB0\xB2\xD7
 inline constexpr std::string_view kSilentInstall = "\xBA\xF3\xCC\xA8\xB0\xB2\xD7\xB0";  // 后台安装
 // The second-stage argument of the uninstaller.
 inline constexpr std::string_view kUninstallArgument = "\xD0\xB6\xD4\xD8";  // 卸载
+// The uninstaller's switch for an uninstall without questions or window.
+inline constexpr std::string_view kSilentUninstallSwitch = "-hp";
+
+// The uninstaller's first stage started as "uninst.exe -hp".
+bool isSilentUninstall(const std::vector<Text>& args);
+// The second stage: the install folder and "卸载", with or without "-hp".
+bool isUninstallStage(const std::vector<Text>& args);
+bool isSilentUninstallStage(const std::vector<Text>& args);
 
 }  // namespace zul

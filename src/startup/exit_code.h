@@ -12,6 +12,8 @@ enum class ExitCode : uint32_t {
   // 1 is left unused: it is what a crashed or killed process often reports.
   kMissingVolume = 2,  // a payload volume file named by the package is missing
   kInstallFailed = 3,  // the payload could not be extracted (or no install folder): nothing was registered
+  kUninstallVetoed = 4,  // a plug-in refused the uninstall; nothing was removed
+  kUninstallFailed = 5,  // the uninstaller's copy in the temporary folder could not be run
 };
 
 }  // namespace zul

@@ -85,8 +85,16 @@ void runUninstallerFirstStage(StartupServices& s, SetupState& state) {
 
   const Text copy = state.dataDir + state.productName + ".exe";
   copyFile(p.fs, p.system.ownPath(), copy);
-  p.system.startProcess(quoted(copy) + " " + quoted(installFolder) + " " + quoted(Text(kUninstallArgument)));
-  p.system.terminate(static_cast<uint32_t>(ExitCode::kOk));
+  const Text command = quoted(copy) + " " + quoted(installFolder) + " " + quoted(Text(kUninstallArgument));
+  if (!isSilentUninstall(state.args)) {
+    p.system.startProcess(command);
+    p.system.terminate(static_cast<uint32_t>(ExitCode::kOk));
+  }
+  // A deployment tool waits for this process: it ends when the copy has
+  // finished, with the copy's exit code.
+  uint32_t exitCode = static_cast<uint32_t>(ExitCode::kUninstallFailed);
+  p.system.runAndWait(command + " " + Text(kSilentUninstallSwitch), &exitCode);
+  p.system.terminate(exitCode);
 }
 
 void readInstallerKeys(StartupServices& s, SetupState& state);
@@ -177,7 +185,9 @@ Bytes startup(StartupServices& s, SetupState& state) {
   state.runMode = determineRunMode(s, state);
 
   Text suffix;
-  if (state.runMode == RunMode::kUninstaller && state.args.empty()) runUninstallerFirstStage(s, state);
+  if (state.runMode == RunMode::kUninstaller && (state.args.empty() || isSilentUninstall(state.args))) {
+    runUninstallerFirstStage(s, state);
+  }
   if (state.runMode == RunMode::kInstaller) {
     readInstallerKeys(s, state);
     suffix = Text(kInstallerSuffix);

@@ -225,6 +225,20 @@ TEST_F(StartupTest, UninstallerFirstStageRestoresCompanionsAndRelaunches) {
   EXPECT_EQ(system_.started[0], "\"" + data + "P.exe\" \"C:\\Apps\\P\" \"\xD0\xB6\xD4\xD8\"");
 }
 
+TEST_F(StartupTest, SilentFirstStageWaitsForTheCopyAndPassesOnItsExitCode) {
+  writeProgram("zul-2");
+  args("-hp");
+  const Text ini = scratch_.path() + "uninst.ini";
+  ASSERT_TRUE(writeProfileString(scratch_.fs(), ini, kUninstallSection, "\xD0\xB6\xD4\xD8\xC2\xB7\xBE\xB6", "C:\\A"));  // 卸载路径
+  ASSERT_TRUE(writeProfileString(scratch_.fs(), ini, kUninstallSection, "\xC8\xED\xBC\xFE\xC3\xFB\xB3\xC6", "P"));  // 软件名称
+  system_.resources[{"UNINST_DAT", 103}] = "a" + kSeparator + "b" + kSeparator + "c" + kSeparator + "d" + kSeparator;
+  system_.nextExitCode = 4;
+  EXPECT_EQ(run(), 4);
+  const Text copy = scratch_.fs().tempFolder() + "P\\P.exe";
+  ASSERT_EQ(system_.started.size(), 1u);
+  EXPECT_EQ(system_.started[0], "\"" + copy + "\" \"C:\\A\" \"\xD0\xB6\xD4\xD8\" -hp");
+}
+
 TEST_F(StartupTest, InvalidUninstallerEndsWithoutRelaunch) {
   writeProgram("zul-2");
   const Text ini = scratch_.path() + "uninst.ini";
