@@ -38,19 +38,26 @@ constexpr size_t kRepLenCoder = kLenCoder + kLenCoderSize;
 constexpr size_t kLiteral = kRepLenCoder + kLenCoderSize;
 constexpr size_t kLiteralCoderSize = 0x300;
 
+// Inlined into the symbol loop: the decoder's time is spent here.
+#if defined(__GNUC__)
+#define ZUL_HOT inline __attribute__((always_inline))
+#else
+#define ZUL_HOT inline
+#endif
+
 // The range decoder over an input that is known to hold enough bytes.
 struct RangeDecoder {
   uint32_t range;
   uint32_t code;
   const uint8_t* in;
 
-  void normalize() {
+  ZUL_HOT void normalize() {
     if (range < kTopValue) {
       range <<= 8;
       code = (code << 8) | *in++;
     }
   }
-  unsigned bit(uint16_t& p) {
+  ZUL_HOT unsigned bit(uint16_t& p) {
     normalize();
     const uint32_t bound = (range >> kProbBits) * p;
     if (code < bound) {
@@ -64,13 +71,13 @@ struct RangeDecoder {
     return 1;
   }
   // A bit tree of `numBits` levels, most significant bit first.
-  unsigned tree(uint16_t* probs, unsigned numBits) {
+  ZUL_HOT unsigned tree(uint16_t* probs, unsigned numBits) {
     unsigned m = 1;
     for (unsigned i = 0; i < numBits; ++i) m = (m << 1) | bit(probs[m]);
     return m - (1u << numBits);
   }
   // A bit tree read least significant bit first.
-  unsigned reverseTree(uint16_t* probs, unsigned numBits) {
+  ZUL_HOT unsigned reverseTree(uint16_t* probs, unsigned numBits) {
     unsigned m = 1, symbol = 0;
     for (unsigned i = 0; i < numBits; ++i) {
       const unsigned b = bit(probs[m]);
@@ -79,7 +86,7 @@ struct RangeDecoder {
     }
     return symbol;
   }
-  uint32_t direct(unsigned numBits) {
+  ZUL_HOT uint32_t direct(unsigned numBits) {
     uint32_t result = 0;
     for (unsigned i = 0; i < numBits; ++i) {
       normalize();
@@ -90,7 +97,7 @@ struct RangeDecoder {
     }
     return result;
   }
-  unsigned length(uint16_t* coder, unsigned posState) {
+  ZUL_HOT unsigned length(uint16_t* coder, unsigned posState) {
     if (bit(coder[kLenChoice]) == 0) return tree(coder + kLenLow + posState * 8, 3);
     if (bit(coder[kLenChoice2]) == 0) return 8 + tree(coder + kLenMid + posState * 8, 3);
     return 16 + tree(coder + kLenHigh, 8);
@@ -270,7 +277,12 @@ LzmaResult LzmaDecoder::decodeSymbols(LzWindow& window, size_t outLimit, const u
     const size_t distance = size_t{rep0} + 1;
     const size_t now = std::min<size_t>(len, outLimit - pos);
     const size_t from = pos >= distance ? pos - distance : pos + cap - distance;
-    if (distance >= now && from + now <= cap) {
+    if (from + now <= cap && (now <= 32 || distance < now)) {
+      // Short or overlapping: a forward byte copy repeats the pattern as LZ requires.
+      uint8_t* dst = buf + pos;
+      const uint8_t* src = buf + from;
+      for (size_t i = 0; i < now; ++i) dst[i] = src[i];
+    } else if (distance >= now && from + now <= cap) {
       memmove(buf + pos, buf + from, now);
     } else {
       size_t s = from;
