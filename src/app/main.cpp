@@ -10,6 +10,7 @@
 #include "install/install_engine.h"
 #include "install/program_runs.h"
 #include "install/registry_entries.h"
+#include "install/shortcuts.h"
 #include "install/temporary_files.h"
 #include "install/uninstaller_builder.h"
 #include "platform/crypto.h"
@@ -17,10 +18,12 @@
 #include "platform/text_codec.h"
 #include "platform/win32/win32_install_adapters.h"
 #include "platform/win32/win32_platform.h"
+#include "platform/win32/win32_shell_links.h"
 #include "sevenzip/archive_extractor.h"
 #include "startup/command_line.h"
 #include "startup/exit_code.h"
 #include "startup/startup.h"
+#include "wizard/components.h"
 
 namespace {
 
@@ -101,7 +104,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   zul::InstallEngine* engine = nullptr;
   zul::UninstallerServices uninstaller{platform, resources, *codec, processes,
                                        [&](const zul::Text& line) { engine->reportAction(line); }};
+  zul::win32::Win32ShellLinks links;
   zul::InstallSteps steps;
+  steps.createShortcuts = [&] {
+    // Until the wizard shows the component page, its defaults decide.
+    zul::createShortcuts(platform, links, *folders, state, zul::defaultComponentChoices(state.baseComponents),
+                         [&](const zul::Text& line) { engine->reportAction(line); });
+  };
   steps.generateUninstaller = [&] { zul::generateUninstaller(uninstaller, state, engine->installedFileList()); };
   steps.writeRegistryEntries = [&] { zul::writeRegistryEntries(platform, processes, state, state.installDir); };
   steps.runAfterInstall = [&] {

@@ -71,6 +71,45 @@ class SilentInstallTest(unittest.TestCase):
         self.assertTrue(attributes & 0x1, "read-only attribute kept")
         self.assertEqual(list(self.wine.temp_folder().glob("*.tmp")), [], "no data folder left behind")
 
+    def test_uninstaller_registration_and_shortcuts(self):
+        keys = {"禾弋软件名称": "卸载器测试", "软件版本": "2.5", "公司名称": "测试公司",
+                "安装位置": "C:\\卸载器测试", "包内的程序名": "app.exe", "是否生成卸载程序": "1",
+                "基本组件勾选": "真，真，假"}
+        setup, _ = self.build("uninstaller", keys)
+        config = self.work / "uninstaller" / "config"
+        write_ini(config / "data.ini", {
+            "禾弋软件安装配置": keys,
+            "新建快捷方式参数": {
+                "欲运行的次数": "2",
+                "参数快捷方式名1": "卸载器测试", "参数文件名1": "app.exe", "参数命令行1": "--start",
+                "参数生成位置1": "%Desktop%，%MenuDir%\\卸载器测试", "参数是否卸载1": "真",
+                "快捷方式图标1": "app.exe", "快捷方式描述1": "运行程序",
+                "参数快捷方式名2": "卸载", "参数文件名2": "%Uninst.exe%", "参数生成位置2": "%MenuDir%\\卸载器测试",
+                "参数是否卸载2": "真"},
+        })
+        write_ini(config / "variable.ini", {"%Desktop%": {"数据": ""}, "%MenuDir%": {"数据": ""}})
+        payload = self.work / "uninstaller" / "payload"
+        harness.write_setup(setup, b"zul-1", harness.make_7z(self.work / "u-payload.7z", payload),
+                            harness.make_7z(self.work / "u-config.7z", config, password=harness.config_password()))
+        self.assertEqual(self.wine.run(setup, "-hp"), 0)
+
+        target = self.wine.host("C:\\卸载器测试")
+        uninstaller = (target / "uninst.exe").read_bytes()
+        self.assertTrue(uninstaller.startswith(b"MZ"))
+        self.assertTrue(uninstaller.endswith(harness.block(harness.MODE_OPEN, b"zul-2", harness.MODE_CLOSE)))
+        record = (target / "uninst.ini").read_bytes().decode("gbk")
+        self.assertIn("软件名称=卸载器测试", record)
+        self.assertIn("快捷方式个数=2", record)
+        key = "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\卸载器测试"
+        self.assertEqual(self.wine.reg_query(key, "UninstallString"), "C:\\卸载器测试\\uninst.exe")
+        self.assertEqual(self.wine.reg_query(key, "DisplayName"), "卸载器测试 2.5")
+        self.assertEqual(self.wine.reg_query(key, "Publisher"), "测试公司")
+        self.assertEqual(self.wine.reg_query(key, "QuietUninstallString"), '"C:\\卸载器测试\\uninst.exe" -hp')
+        # Wine links the desktop folder to the prefix's home folder.
+        self.assertTrue((self.wine.root / "home" / "卸载器测试.lnk").exists(), "desktop link")
+        links = list(self.wine.drive_c.glob("users/*/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/卸载器测试/*.lnk"))
+        self.assertEqual(sorted(p.name for p in links), ["卸载.lnk", "卸载器测试.lnk"])
+
     def test_wrong_payload_password_fails_and_registers_nothing(self):
         setup, _ = self.build("badpassword", {"禾弋软件名称": "密码测试", "软件版本": "1.0",
                                               "安装位置": "C:\\密码测试", "safe": "wrong"},
