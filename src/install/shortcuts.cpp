@@ -11,7 +11,7 @@ constexpr int kProgramsFolder = 6;  // CSIDL_PROGRAMS
 constexpr std::string_view kUninstallerFile = "uninst.exe";
 
 bool treeHasFilesBelow(FileSystem& fs, const Text& folder, int depth) {
-  if (depth > kMaxFolderDepth) return true;
+  if (depth > kMaxFolderDepth || isLinkedFolder(fs, folder)) return true;
   for (const DirEntry& entry : fs.list(folder)) {
     if (!entry.isDirectory) return true;
     if (treeHasFilesBelow(fs, withTrailingSlash(folder) + entry.name, depth + 1)) return true;
@@ -31,6 +31,11 @@ void removeFoldersBelow(FileSystem& fs, const Text& folder) {
 bool isDriveRoot(const Text& path) { return path.size() == 2 && path[1] == ':'; }
 
 }  // namespace
+
+bool isLinkedFolder(FileSystem& fs, const Text& folder) {
+  uint32_t attributes = 0;
+  return fs.getAttributes(withoutTrailingSlash(folder), &attributes) && (attributes & kAttributeReparsePoint) != 0;
+}
 
 bool createShellLink(FileSystem& fs, ShellLinks& links, Text& linkPath, const Text& target, const Text& arguments,
                      const Text& icon, bool iconGiven, const Text& description) {

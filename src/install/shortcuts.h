@@ -8,6 +8,7 @@
 // folder are served only when their component is ticked.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string_view>
 
@@ -42,12 +43,18 @@ bool createShellLink(FileSystem& fs, ShellLinks& links, Text& linkPath, const Te
 // Windows XP layout). No trailing "\".
 Text quickLaunchFolder(FileSystem& fs, SpecialFolders& folders);
 
+// FILE_ATTRIBUTE_REPARSE_POINT: a junction or a symbolic link.
+inline constexpr uint32_t kAttributeReparsePoint = 0x400;
+// True when `folder` is a junction or symbolic link to another folder. Such
+// folders are never walked into: their contents belong elsewhere.
+bool isLinkedFolder(FileSystem& fs, const Text& folder);
+
 // True when `folder` directly holds at least one file (subfolders do not
 // count). False for a missing folder.
 bool folderHasFiles(FileSystem& fs, const Text& folder);
 
 // True when a file lies anywhere below `folder`, or the tree is deeper than
-// kMaxFolderDepth levels.
+// kMaxFolderDepth levels or holds a linked folder (its files are unknown).
 bool treeHasFiles(FileSystem& fs, const Text& folder);
 
 // Removes `folder` and its subfolders when no file lies anywhere below it;

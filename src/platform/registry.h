@@ -39,6 +39,14 @@ class Registry {
   // key may then exist without the value.
   virtual bool setValue(RegistryRoot root, const Text& key, const Text& value, RegistryValueType type,
                         std::string_view data) = 0;
+
+  // Deletes `value` of `key` (empty: the default value). False when the key
+  // or the value is missing or cannot be deleted; nothing changed then.
+  virtual bool deleteValue(RegistryRoot root, const Text& key, const Text& value) = 0;
+  // Deletes `key` with its values when it has no subkeys. False when it is
+  // missing, still has subkeys or cannot be deleted; nothing changed then.
+  // An empty `key` (the root itself) is refused.
+  virtual bool deleteKey(RegistryRoot root, const Text& key) = 0;
 };
 
 }  // namespace zul

@@ -49,4 +49,40 @@ bool FakeRegistry::setValue(RegistryRoot root, const Text& key, const Text& valu
   return true;
 }
 
+bool FakeRegistry::deleteValue(RegistryRoot root, const Text& key, const Text& value) {
+  const auto at = std::make_tuple(root, key, value);
+  if (strings.erase(at) + binaries.erase(at) + dwords.erase(at) == 0) return false;
+  deletedValues.push_back(at);
+  return true;
+}
+
+bool FakeRegistry::deleteKey(RegistryRoot root, const Text& key) {
+  if (key.empty()) return false;
+  const Text below = key + "\\";
+  bool exists = emptyKeys.count({root, key}) > 0;
+  const auto scan = [&](const auto& values) {
+    for (const auto& [at, data] : values) {
+      if (std::get<0>(at) != root) continue;
+      const Text& k = std::get<1>(at);
+      if (k == key) exists = true;
+      if (k.compare(0, below.size(), below) == 0) return false;
+    }
+    return true;
+  };
+  if (!scan(strings) || !scan(binaries) || !scan(dwords)) return false;
+  for (const auto& [r, k] : emptyKeys) {
+    if (r == root && k.compare(0, below.size(), below) == 0) return false;
+  }
+  if (!exists) return false;
+  const auto erase = [&](auto& values) {
+    std::erase_if(values, [&](const auto& item) { return std::get<0>(item.first) == root && std::get<1>(item.first) == key; });
+  };
+  erase(strings);
+  erase(binaries);
+  erase(dwords);
+  emptyKeys.erase({root, key});
+  deletedKeys.push_back({root, key});
+  return true;
+}
+
 }  // namespace zul

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <stdexcept>
 #include <tuple>
 #include <vector>
@@ -56,6 +57,16 @@ class FakeRegistry : public Registry {
   std::map<std::tuple<RegistryRoot, Text, Text>, uint32_t> dwords;
   std::vector<Text> refusedKeys;
   int writes = 0;  // successful setValue calls
+
+  // Erases the value from whichever map holds it.
+  bool deleteValue(RegistryRoot root, const Text& key, const Text& value) override;
+  // A key exists while it holds a value or is listed in `emptyKeys`; it has
+  // subkeys while a key below it exists. Erases its values.
+  bool deleteKey(RegistryRoot root, const Text& key) override;
+
+  std::set<std::pair<RegistryRoot, Text>> emptyKeys;  // keys without values
+  std::vector<std::pair<RegistryRoot, Text>> deletedKeys;               // successful deleteKey calls
+  std::vector<std::tuple<RegistryRoot, Text, Text>> deletedValues;      // successful deleteValue calls
 };
 
 class FakeUi : public Ui {

@@ -43,6 +43,8 @@ class Win32Registry : public Registry {
   Bytes readBinary(RegistryRoot root, const Text& key, const Text& value) override;
   bool setValue(RegistryRoot root, const Text& key, const Text& value, RegistryValueType type,
                 std::string_view data) override;
+  bool deleteValue(RegistryRoot root, const Text& key, const Text& value) override;
+  bool deleteKey(RegistryRoot root, const Text& key) override;
 };
 
 class Win32Ui : public Ui {

@@ -81,6 +81,20 @@ bool Win32Registry::setValue(RegistryRoot root, const Text& key, const Text& val
                         static_cast<DWORD>(stored.size())) == ERROR_SUCCESS;
 }
 
+bool Win32Registry::deleteValue(RegistryRoot root, const Text& key, const Text& value) {
+  UniqueKey handle;
+  if (RegOpenKeyExW(rootKey(root), toWide(key).c_str(), 0, KEY_SET_VALUE, handle.put()) != ERROR_SUCCESS) {
+    return false;
+  }
+  return RegDeleteValueW(handle.get(), toWide(value).c_str()) == ERROR_SUCCESS;
+}
+
+bool Win32Registry::deleteKey(RegistryRoot root, const Text& key) {
+  // RegDeleteKey with an empty name would act on the root's own handle.
+  if (key.empty()) return false;
+  return RegDeleteKeyW(rootKey(root), toWide(key).c_str()) == ERROR_SUCCESS;
+}
+
 void Win32Ui::showMessage(const Text& text, const Text& title) {
   MessageBoxW(nullptr, toWide(text).c_str(), toWide(title).c_str(), MB_OK);
 }
