@@ -155,6 +155,35 @@ TEST(ExtractorTest, PasswordsAndMethodsFailWithTheirStatus) {
   }
 }
 
+TEST(ExtractorTest, AttributesAndTimesAreApplied) {
+  ScratchFolder scratch;
+  FileSystem& fs = scratch.fs();
+  const Text out = scratch.path() + "attr\\";
+  ASSERT_EQ(extract(fs, testing::corpusPath("good-attributes.7z"), out, ExtractOptions()), Status::kOk);
+  struct Case {
+    const char* name;
+    uint32_t attributes;  // of those the tree's file system keeps
+    uint64_t mtime;
+  } cases[] = {
+      {"hidden.txt", kAttributeHidden, 132000000000000000},
+      {"ro-hidden.txt", kAttributeHidden | kAttributeReadOnly, 132000000012345670},
+      {"hdir", kAttributeHidden | kAttributeDirectory, 131000000000000000},
+  };
+  for (const Case& c : cases) {
+    uint32_t attributes = 0;
+    ASSERT_TRUE(fs.getAttributes(out + c.name, &attributes)) << c.name;
+#ifdef _WIN32
+    const uint32_t kept = kAttributeHidden | kAttributeReadOnly | kAttributeDirectory;
+#else
+    const uint32_t kept = kAttributeReadOnly | kAttributeDirectory;  // no hidden bit on POSIX
+#endif
+    EXPECT_EQ(attributes & kept, c.attributes & kept) << c.name;
+    EXPECT_EQ(modificationTime(scratch, out + c.name), c.mtime) << c.name;
+  }
+  // A second extraction replaces the read-only file.
+  EXPECT_EQ(extract(fs, testing::corpusPath("good-attributes.7z"), out, ExtractOptions()), Status::kOk);
+}
+
 TEST(ExtractorTest, UnsafeNamesAreRefused) {
   struct Case {
     std::u16string name;

@@ -122,3 +122,13 @@ write("bad-unsafe-names.7z", archive(content * 6, header(
     [len(content) * 6], [folder([coder(COPY)])], [[len(content) * 6]],
     substreams=b"\x08\x0d" + num(6) + b"\x09" + num(14) * 5 + b"\x00",
     files=files_info(6, names("../evil.txt", "C:\\evil.txt", "/abs.txt", "CON", "a/../../x.txt", "ok.txt")))))
+
+# Attributes and times: a hidden file, a read-only hidden file, a hidden folder.
+T0, T1, T2 = 132000000000000000, 132000000012345670, 131000000000000000
+write("good-attributes.7z", archive(b"hidden\n" + b"read-only\n", header(
+    [17], [folder([coder(COPY)])], [[17]],
+    substreams=b"\x08\x0d" + num(2) + b"\x09" + num(7) + b"\x0a\x01" + crc(b"hidden\n") + crc(b"read-only\n") + b"\x00",
+    files=files_info(3, b"\x0e" + num(1) + b"\x20" + b"\x0f" + num(1) + b"\x00" +
+                     names("hidden.txt", "ro-hidden.txt", "hdir") +
+                     b"\x14" + num(2 + 24) + b"\x01\x00" + struct.pack("<QQQ", T0, T1, T2) +
+                     b"\x15" + num(2 + 12) + b"\x01\x00" + struct.pack("<III", 0x22, 0x23, 0x12)))))
