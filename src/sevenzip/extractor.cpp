@@ -219,9 +219,15 @@ Status Extraction::run(const Text& archivePath) {
   Archive archive;
   if (Status s = readArchive(source, options_.password, options_.limits, &archive); s != Status::kOk) return s;
   if (!fs_.isDirectory(withoutTrailingSlash(destination_))) {
-    // Create the destination and its missing parents.
+    // Create the destination and its missing parents; a host path of a
+    // native tool may use '/' (never a GBK trail byte) as well.
+    const auto parentOf = [](const Text& path) {
+      const size_t slash = path.rfind('/');
+      const Text folder = folderOf(path);
+      return slash != Text::npos && slash > folder.size() ? path.substr(0, slash) : folder;
+    };
     std::vector<Text> chain;
-    for (Text p = withoutTrailingSlash(destination_); !p.empty() && !fs_.isDirectory(p); p = folderOf(p)) {
+    for (Text p = withoutTrailingSlash(destination_); !p.empty() && !fs_.isDirectory(p); p = parentOf(p)) {
       chain.push_back(p);
     }
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {

@@ -184,6 +184,14 @@ TEST(ExtractorTest, AttributesAndTimesAreApplied) {
   EXPECT_EQ(extract(fs, testing::corpusPath("good-attributes.7z"), out, ExtractOptions()), Status::kOk);
 }
 
+TEST(ExtractorTest, MissingDestinationFoldersAreCreatedForEitherSeparator) {
+  ScratchFolder scratch;
+  for (const Text& destination : {scratch.path() + "w\\x\\y", Text(scratch.hostPath()) + "/h/a/b"}) {
+    EXPECT_EQ(extract(scratch.fs(), testing::corpusPath("good-copy.7z"), destination, ExtractOptions()), Status::kOk);
+    EXPECT_EQ(readWholeFile(scratch.fs(), destination + "\\hello.txt"), "hello, corpus\n") << destination;
+  }
+}
+
 TEST(ExtractorTest, UnsafeNamesAreRefused) {
   struct Case {
     std::u16string name;
