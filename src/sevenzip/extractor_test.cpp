@@ -155,6 +155,56 @@ TEST(ExtractorTest, PasswordsAndMethodsFailWithTheirStatus) {
   }
 }
 
+// Every file under `folder`, recursively, as paths relative to it.
+std::vector<Text> filesBelow(FileSystem& fs, const Text& folder) {
+  std::vector<Text> files;
+  std::vector<Text> pending{""};
+  while (!pending.empty()) {
+    const Text sub = pending.back();
+    pending.pop_back();
+    for (const DirEntry& d : fs.list(folder + sub)) {
+      (d.isDirectory ? pending : files).push_back(sub + d.name + (d.isDirectory ? "\\" : ""));
+    }
+  }
+  return files;
+}
+
+TEST(ExtractorTest, DamagedDataFailsOnlyItsOwnFile) {
+  ScratchFolder scratch;
+  FileSystem& fs = scratch.fs();
+  // Non-solid: one folder per file, so damage stays within one file.
+  Bytes archive = readWholeFile(fs, fixturePath("lzma2_nonsolid_plainheader.7z"));
+  ASSERT_GT(archive.size(), 5000u);
+  archive[32 + 3000] ^= 0x55;
+  ASSERT_TRUE(writeWholeFile(fs, scratch.path() + "damaged.7z", archive));
+  ExtractReport report;
+  const Status status = extract(fs, scratch.path() + "damaged.7z", scratch.path() + "out", ExtractOptions(), &report);
+  EXPECT_TRUE(status == Status::kCorrupt || status == Status::kCrcError) << static_cast<int>(status);
+  EXPECT_EQ(report.failures, 1u);
+  const std::vector<Text> files = filesBelow(fs, scratch.path() + "out\\");
+  size_t expected = 0;
+  for (const Expected& e : manifest(fs)) {
+    if (e.isDirectory) continue;
+    ++expected;
+    const bool present = fs.exists(scratch.path() + "out\\" + e.name);
+    EXPECT_EQ(present, e.name != report.firstFailure) << e.name;
+  }
+  EXPECT_EQ(files.size(), expected - 1);  // no temporary file left behind
+}
+
+TEST(ExtractorTest, MissingOrCutVolumesAreTruncation) {
+  ScratchFolder scratch;
+  FileSystem& fs = scratch.fs();
+  ASSERT_TRUE(writeWholeFile(fs, scratch.path() + "v.7z.001", readWholeFile(fs, fixturePath("volumes.7z.001"))));
+  ASSERT_TRUE(writeWholeFile(fs, scratch.path() + "v.7z.002", readWholeFile(fs, fixturePath("volumes.7z.002"))));
+  EXPECT_EQ(extract(fs, scratch.path() + "v.7z.001", scratch.path() + "o1", ExtractOptions()), Status::kTruncated);
+  const Bytes whole = readWholeFile(fs, fixturePath("lzma2_solid.7z"));
+  ASSERT_TRUE(writeWholeFile(fs, scratch.path() + "cut.7z", whole.substr(0, whole.size() / 2)));
+  EXPECT_EQ(extract(fs, scratch.path() + "cut.7z", scratch.path() + "o2", ExtractOptions()), Status::kTruncated);
+  EXPECT_TRUE(filesBelow(fs, scratch.path() + "o1\\").empty());
+  EXPECT_TRUE(filesBelow(fs, scratch.path() + "o2\\").empty());
+}
+
 TEST(ExtractorTest, AttributesAndTimesAreApplied) {
   ScratchFolder scratch;
   FileSystem& fs = scratch.fs();
