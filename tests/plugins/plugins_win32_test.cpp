@@ -172,6 +172,21 @@ TEST_F(PluginsWin32Test, DllThatCannotBeLoadedGivesMinusOne) {
   EXPECT_TRUE(caller.modules().empty());
 }
 
+TEST_F(PluginsWin32Test, PluginImportsAreNotTakenFromBesideThePlugin) {
+  const Text folder = scratch.path() + "planted\\";
+  ASSERT_TRUE(fs().createDirectory(folder));
+  ASSERT_TRUE(writeWholeFile(fs(), folder + "importer.dll", readWholeFile(fs(), ZUL_PROBE_IMPORTER)));
+  ASSERT_TRUE(writeWholeFile(fs(), folder + "zul_planted_dep.dll", readWholeFile(fs(), ZUL_PLANTED_DEP)));
+
+  EXPECT_EQ(host.loadModule(folder + "importer.dll"), 0u);
+
+  // The files themselves are sound: asked to look beside the DLL, the
+  // system loads it.
+  const HMODULE control = LoadLibraryExW(win32::toWide(folder + "importer.dll").c_str(), nullptr,
+                                         LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  EXPECT_NE(control, nullptr);
+}
+
 TEST_F(PluginsWin32Test, CallbackFoundThroughTheDiscoveryWindow) {
   const HWND host = CreateWindowExW(0, L"Static", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
                                     GetModuleHandleW(nullptr), nullptr);
