@@ -188,11 +188,18 @@ TEST_F(PluginsWin32Test, PluginImportsAreNotTakenFromBesideThePlugin) {
 }
 
 TEST_F(PluginsWin32Test, CallbackFoundThroughTheDiscoveryWindow) {
-  const HWND host = CreateWindowExW(0, L"Static", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
-                                    GetModuleHandleW(nullptr), nullptr);
-  ASSERT_NE(host, nullptr);
+  const win32::UniqueWindow hostWindow(CreateWindowExW(0, L"Static", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                                      nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
+  ASSERT_TRUE(hostWindow);
+  const HWND host = hostWindow.get();
   const win32::UniqueWindow discovery = win32::createDiscoveryWindow(host);
   ASSERT_TRUE(discovery);
+  EXPECT_EQ(GetParent(discovery.get()), host);
+  EXPECT_TRUE(GetWindowLongPtrW(discovery.get(), GWL_EXSTYLE) & WS_EX_TRANSPARENT);
+  RECT bounds{};
+  GetWindowRect(discovery.get(), &bounds);
+  EXPECT_EQ(bounds.right - bounds.left, 0);
+  EXPECT_EQ(bounds.bottom - bounds.top, 0);
   // 产品, 版权所有
   win32::setUninstallInfo(host, "\xB2\xFA\xC6\xB7", "1.0", "\xB0\xE6\xC8\xA8\xCB\xF9\xD3\xD0", "C:\\App");
   writePackage({{"UseCallback", "1", param(kTypeText, "data,readme.txt"), callback}});
@@ -201,7 +208,6 @@ TEST_F(PluginsWin32Test, CallbackFoundThroughTheDiscoveryWindow) {
 
   EXPECT_EQ(logLines(), (std::vector<Text>{"callback info host|\xB2\xFA\xC6\xB7|1.0|\xB0\xE6\xC8\xA8\xCB\xF9\xD3\xD0|C:\\App"}));
   EXPECT_EQ(win32::keepList(), (std::vector<Text>{"data", "readme.txt"}));
-  DestroyWindow(host);
 }
 
 TEST(HostCallbackTest, KeepListCommands) {
