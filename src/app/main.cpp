@@ -23,6 +23,8 @@
 #include "startup/command_line.h"
 #include "startup/exit_code.h"
 #include "startup/startup.h"
+#include "uninstall/removal.h"
+#include "uninstall/uninstall_run.h"
 #include "wizard/components.h"
 
 namespace {
@@ -55,6 +57,15 @@ class WindowInstallView : public zul::HeadlessInstallView {
 
  private:
   HWND window_;
+};
+
+// The uninstall page's progress when nobody looks at it.
+class HeadlessRemovalView : public zul::RemovalView {
+ public:
+  void reportAction(const zul::Text&) override {}
+  void appendLog(const zul::Text&) override {}
+  void showStatus() override {}
+  void setProgress(int) override {}
 };
 
 zul::ExitCode exitCodeOf(zul::InstallOutcome outcome) {
@@ -117,6 +128,30 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     zul::runAfterInstall(platform, processes, state, state.installDir,
                          [&](const zul::Text& line) { engine->reportAction(line); });
   };
+
+  if (zul::isSilentUninstallStage(state.args)) {
+    // "uninst.exe -hp" relaunched this copy: uninstall at once, no window.
+    const zul::Text installDir = zul::normalisePath(state.args[0]);
+    HeadlessRemovalView removalView;
+    zul::UninstallServices uninstall{platform, processes, {}, {}, {}};
+    uninstall.remove = [&](const zul::UninstallRecordContents& record) {
+      zul::removeInstalledProduct(platform, links, *folders, record, removalView);
+    };
+    const auto outcome = zul::runUninstall(uninstall, installDir);
+    if (outcome == zul::UninstallOutcome::kRemoved && !state.dataDir.empty()) {
+      // The first stage runs from uninst.exe while it waits for this copy,
+      // so the file could not be deleted; a running program's file can be
+      // moved, which empties the install folder.
+      const zul::Text uninstaller = installDir + "\\uninst.exe";
+      if (fs.exists(uninstaller) && fs.moveFile(uninstaller, state.dataDir + "uninst.exe")) {
+        fs.removeDirectory(installDir);
+      }
+    }
+    // What is running (this copy, the moved first stage) stays behind.
+    zul::removeTree(fs, state.dataDir);
+    return static_cast<int>(outcome == zul::UninstallOutcome::kVetoed ? zul::ExitCode::kUninstallVetoed
+                                                                       : zul::ExitCode::kOk);
+  }
 
   if (silent) {
     // No window at all: a deployment tool learns the outcome from the exit

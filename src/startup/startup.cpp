@@ -199,6 +199,9 @@ Bytes startup(StartupServices& s, SetupState& state) {
     state.largeInterfaceImage = p.registry.readBinary(RegistryRoot::kLocalMachine,
                                                       Text(kUninstallKey) + state.productName, Text(kLargeImageValue));
     suffix = Text(kUninstallerSuffix);
+    // The first stage's folder in the temporary folder, removed when the
+    // uninstall is done; never the temporary folder itself.
+    if (!state.productName.empty()) state.dataDir = p.fs.tempFolder() + state.productName + "\\";
   }
   state.windowTitle = state.productName + state.productVersion + suffix;
   return icon;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "config/data_block.h"
 #include "config/package_config.h"
 #include "config/variables.h"
 #include "install/program_runs.h"
@@ -13,28 +12,13 @@ namespace {
 
 constexpr std::string_view kCollecting =
     "\xD5\xFD\xD4\xDA\xBB\xF1\xC8\xA1\xCB\xF9\xD0\xE8\xD2\xAA\xB5\xC4\xD0\xB6\xD4\xD8\xB3\xCC\xD0\xF2\xD6\xD0";  // 正在获取所需要的卸载程序中
-constexpr std::string_view kRegistryBlock = "\xD0\xB6\xD4\xD8\xD7\xA2\xB2\xE1\xB1\xED";  // 卸载注册表
 // The command table the uninstaller was always described with holds this
 // many entries; later commands are ignored.
 constexpr size_t kMaxUninstallCommands = 999;
 
 Text recordPath(const Text& installDir) { return installDir + "\\" + Text(uninstall_record::kFileName); }
 
-// A block's content as text: up to its first NUL byte.
-Text blockText(const Bytes& record, std::string_view name) {
-  const Bytes block = findDataBlock(record, name);
-  return block.substr(0, block.find('\0'));
-}
-
 }  // namespace
-
-std::vector<Text> splitRecordList(std::string_view text, std::string_view separator) {
-  std::vector<Text> pieces;
-  if (text.empty()) return pieces;
-  pieces = splitBytes(text, separator);
-  if (pieces.back().empty()) pieces.pop_back();
-  return pieces;
-}
 
 std::vector<Text> filterKeepList(FileSystem& fs, const std::vector<Text>& paths, const std::vector<Text>& keep,
                                  const Text& installDir) {
@@ -52,15 +36,6 @@ std::vector<Text> filterKeepList(FileSystem& fs, const std::vector<Text>& paths,
     if (!dropped) kept.push_back(path);
   }
   return kept;
-}
-
-UninstallLists readUninstallLists(FileSystem& fs, const Text& installDir, const std::vector<Text>& keep) {
-  const Bytes record = readWholeFile(fs, recordPath(installDir));
-  UninstallLists lists;
-  lists.paths = filterKeepList(fs, splitRecordList(blockText(record, uninstall_record::kFileListBlock), "\r\n"),
-                               keep, installDir);
-  lists.registry = splitRecordList(blockText(record, kRegistryBlock), "\r\n");
-  return lists;
 }
 
 void runUninstallCommands(FileSystem& fs, ProcessRunner& runner, const Text& installDir) {
@@ -82,10 +57,10 @@ UninstallOutcome runUninstall(UninstallServices& s, const Text& installDir) {
     if (std::find(answers.begin(), answers.end(), 1) != answers.end()) return UninstallOutcome::kVetoed;
   }
   if (s.reportLine) s.reportLine(Text(kCollecting));
-  static const std::vector<Text> kNothingKept;
-  const UninstallLists lists = readUninstallLists(s.platform.fs, installDir, s.keepList ? *s.keepList : kNothingKept);
+  UninstallRecordContents record = readUninstallRecord(s.platform.fs, installDir);
+  if (s.keepList) record.paths = filterKeepList(s.platform.fs, record.paths, *s.keepList, installDir);
   runUninstallCommands(s.platform.fs, s.processes, installDir);
-  if (s.remove) s.remove(lists, installDir);
+  if (s.remove) s.remove(record);
   if (s.notifyPlugins) s.notifyPlugins(Text(kUninstallFinished));
   return UninstallOutcome::kRemoved;
 }

@@ -8,19 +8,9 @@
 
 #include "platform/platform.h"
 #include "platform/process_runner.h"
+#include "uninstall/removal.h"
 
 namespace zul {
-
-// What the install recorded in "uninst.ini", as the removal consumes it.
-struct UninstallLists {
-  std::vector<Text> paths;     // installed files, then uninst.ini and uninst.exe; keep list applied
-  std::vector<Text> registry;  // registry removal lines
-};
-
-// Splits `text` at every `separator`: empty pieces between two separators
-// are kept, a separator at the very end adds no piece, and the empty text
-// gives none.
-std::vector<Text> splitRecordList(std::string_view text, std::string_view separator);
 
 // Drops the paths a plug-in asked to keep. A keep entry is relative to
 // `installDir`; when it names an existing folder, every path containing that
@@ -28,9 +18,6 @@ std::vector<Text> splitRecordList(std::string_view text, std::string_view separa
 // to it. Order is kept.
 std::vector<Text> filterKeepList(FileSystem& fs, const std::vector<Text>& paths, const std::vector<Text>& keep,
                                  const Text& installDir);
-
-// The lists of `installDir` + "\uninst.ini", the keep list applied.
-UninstallLists readUninstallLists(FileSystem& fs, const Text& installDir, const std::vector<Text>& keep);
 
 // Runs the commands of section "卸载时运行命令" of `installDir` +
 // "\uninst.ini" in order: "%InstallPath%" replaced by `installDir`; a command
@@ -43,7 +30,7 @@ struct UninstallServices {
   // Delivers an event text to the plug-ins; their answers, one per module.
   std::function<std::vector<int>(const Text& event)> notifyPlugins;
   // Removes files, shortcuts, registry entries and folders.
-  std::function<void(const UninstallLists& lists, const Text& installDir)> remove;
+  std::function<void(const UninstallRecordContents& record)> remove;
   // One line of the uninstall page's list.
   std::function<void(const Text& line)> reportLine;
   // Paths relative to the install folder that the plug-ins asked to keep.
@@ -55,7 +42,10 @@ enum class UninstallOutcome {
   kVetoed,  // a plug-in answered 1 before anything was touched
 };
 
-// The run, with `installDir` already normalised.
+// The run, with `installDir` already normalised: asks the plug-ins (an
+// answer of 1 stops it before anything is touched), reads the record,
+// narrows its file list by the keep list, runs the uninstall commands,
+// removes, and tells the plug-ins it is done.
 UninstallOutcome runUninstall(UninstallServices& services, const Text& installDir);
 
 // Event texts for the plug-ins, before and after the removal.
