@@ -76,8 +76,6 @@ struct Limits {
   unsigned maxKeyDerivationPower = 24;        // AES key derivation: at most 2^this SHA-256 rounds
 };
 
-class FolderDecoderFactory;
-
 // Finds the archive in `source` (at offset 0, or at the first later
 // signature whose start header CRC holds) and reads its header, decoding an
 // encoded or encrypted header with `password` (GBK).
