@@ -27,7 +27,7 @@ std::string decode(Decoder& decoder, const std::string& packed, size_t inStep, s
     size_t taken = piece;
     const size_t start = window.pos;
     const size_t want = inStep == 1 ? 1 + step++ % 3 : capacity;
-    const size_t limit = window.pos + std::min<size_t>({capacity - window.pos, want, size - out.size()});
+    const size_t limit = window.pos + std::min<size_t>({capacity - window.pos, want, static_cast<size_t>(size - out.size())});
     if (decoder.decode(window, limit, reinterpret_cast<const uint8_t*>(packed.data()) + at, &taken,
                        at + piece == packed.size()) != LzmaResult::kOk) {
       return "error";
