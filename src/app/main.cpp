@@ -12,6 +12,7 @@
 #include "install/registry_entries.h"
 #include "install/shortcuts.h"
 #include "install/temporary_files.h"
+#include "install/uninstall_record.h"
 #include "install/uninstaller_builder.h"
 #include "platform/crypto.h"
 #include "platform/special_folders.h"
@@ -19,6 +20,10 @@
 #include "platform/win32/win32_install_adapters.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/win32_shell_links.h"
+#include "plugins/plugin_caller.h"
+#include "plugins/plugin_list.h"
+#include "plugins/win32/host_callback.h"
+#include "plugins/win32/plugin_host_win32.h"
 #include "sevenzip/archive_extractor.h"
 #include "startup/command_line.h"
 #include "startup/exit_code.h"
@@ -85,6 +90,9 @@ int runMessageLoop(HWND window, bool endWhenInstalled) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  // Before anything loads a DLL: only the system folder is searched, never
+  // the download or temporary folder this program runs from.
+  zul::win32::secureDllSearchOrder();
   zul::win32::Win32FileSystem fs;
   zul::win32::Win32System system;
   zul::win32::Win32Registry registry;
@@ -100,6 +108,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   };
   services.expandVariables = [&](zul::SetupState& s) { (void)zul::expandVariables(fs, *folders, s); };
   const zul::Bytes icon = zul::startup(services, state);
+  zul::win32::Win32PluginHost pluginHost;
+  zul::PluginCaller plugins(fs, pluginHost, zul::pluginFolder(zul::specialFolder(*folders, 11)));
 
   const bool silent = state.runMode == zul::RunMode::kInstaller && state.installMode == zul::kSilentInstall;
   const bool direct = state.runMode == zul::RunMode::kInstaller && state.installMode == zul::kDirectInstall;
@@ -132,8 +142,21 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (zul::isSilentUninstallStage(state.args)) {
     // "uninst.exe -hp" relaunched this copy: uninstall at once, no window.
     const zul::Text installDir = zul::normalisePath(state.args[0]);
+    // Plug-ins find the callback through a child of the (hidden) main window.
+    HWND host = zul::app::createMainWindow(instance, state.windowTitle, roleLine(state));
+    const auto discovery = zul::win32::createDiscoveryWindow(host);
+    const zul::Text uninstallKey = zul::Text(zul::uninstall_record::kRegistrationKey) + state.productName;
+    zul::win32::setUninstallInfo(host, state.productName, state.productVersion,
+                                 registry.readString(zul::RegistryRoot::kLocalMachine, uninstallKey, "banquan"),
+                                 installDir);
+    plugins.loadPlugins(state.dataDir, zul::RunMode::kUninstaller);
     HeadlessRemovalView removalView;
     zul::UninstallServices uninstall{platform, processes, {}, {}, {}};
+    uninstall.notifyPlugins = [&](const zul::Text& event) {
+      const auto answers = plugins.NotifyPlugins(event);
+      return std::vector<int>(answers.begin(), answers.end());
+    };
+    uninstall.keepList = &zul::win32::keepList();
     uninstall.remove = [&](const zul::UninstallRecordContents& record) {
       zul::removeInstalledProduct(platform, links, *folders, record, removalView);
     };
@@ -152,6 +175,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     return static_cast<int>(outcome == zul::UninstallOutcome::kVetoed ? zul::ExitCode::kUninstallVetoed
                                                                        : zul::ExitCode::kOk);
   }
+
+  // The package's plug-ins, while the data folder still holds their files.
+  if (state.runMode == zul::RunMode::kInstaller) plugins.loadPlugins(state.dataDir, zul::RunMode::kInstaller);
 
   if (silent) {
     // No window at all: a deployment tool learns the outcome from the exit

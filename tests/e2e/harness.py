@@ -170,6 +170,14 @@ def screenshot(path):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
-def press_enter(window_id):
-    xdotool("windowfocus", "--sync", window_id)
-    xdotool("key", "--window", window_id, "Return")
+def press_enter(window_id, timeout=30):
+    """Presses Enter on a window until it goes away (a busy machine may
+    show the window before it takes input)."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        xdotool("windowfocus", "--sync", window_id)
+        xdotool("key", "--window", window_id, "Return")
+        time.sleep(0.5)
+        if window_id not in xdotool("search", "--onlyvisible", "--name", ".").split():
+            return True
+    return False

@@ -111,7 +111,7 @@ class RolesTest(unittest.TestCase):
         write_setup(folder / "uninst.exe", b"zul-2")
         process = self.wine.start(folder / "uninst.exe")
         ids = self.assert_window("卸载失败")
-        harness.press_enter(ids[0])
+        self.assertTrue(harness.press_enter(ids[0]), "the message box did not close")
         self.assertEqual(process.wait(timeout=60), 0)
 
     def test_missing_volume_stops_with_message(self):
@@ -125,7 +125,7 @@ class RolesTest(unittest.TestCase):
         process = self.wine.start(folder / "setup.exe")
         ids = self.assert_window("运行失败")
         harness.screenshot(self.shots / "roles-missing-volume-message.png")
-        harness.press_enter(ids[0])
+        self.assertTrue(harness.press_enter(ids[0]), "the message box did not close")
         self.assertEqual(process.wait(timeout=60), 2)
         self.assertFalse(find_windows(INSTALLER_SUFFIX, 2), "the wizard must not come up")
 
