@@ -19,9 +19,9 @@ class UninstallRunTest : public ::testing::Test {
   UninstallRunTest() : platform_{scratch_.fs(), system_, registry_, ui_}, services_{platform_, processes_, {}, {}, {}} {
     dir_ = scratch_.path() + "App";
     fs().createDirectory(dir_);
-    services_.remove = [this](const UninstallLists& lists, const Text& dir) {
-      removed_ = lists;
-      calls_.push_back("remove " + dir);
+    services_.remove = [this](const UninstallRecordContents& record) {
+      removed_ = record;
+      calls_.push_back("remove " + record.installDir);
     };
     services_.notifyPlugins = [this](const Text& event) {
       calls_.push_back(event == kUninstallStarting ? "event 1" : event == kUninstallFinished ? "event 2" : "?");
@@ -51,21 +51,10 @@ class UninstallRunTest : public ::testing::Test {
   Platform platform_;
   UninstallServices services_;
   Text dir_;
-  UninstallLists removed_;
+  UninstallRecordContents removed_;
   std::vector<std::string> calls_;
   std::vector<int> answers_;
 };
-
-TEST(SplitRecordList, Table) {
-  struct Case {
-    const char* text;
-    std::vector<Text> want;
-  } cases[] = {
-      {"", {}}, {"a", {"a"}}, {"a\r\nb", {"a", "b"}}, {"a\r\nb\r\n", {"a", "b"}}, {"a\r\n\r\nb", {"a", "", "b"}},
-      {"\r\n", {""}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(splitRecordList(c.text, "\r\n"), c.want) << c.text;
-}
 
 TEST_F(UninstallRunTest, KeepListDropsFoldersBySubstringAndFilesByEquality) {
   fs().createDirectory(dir_ + "\\data");
