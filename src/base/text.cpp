@@ -52,6 +52,20 @@ int32_t toInt(std::string_view s) {
   return static_cast<int32_t>(negative ? -value : value);
 }
 
+size_t lastSeparatorGbk(std::string_view s, char separator) {
+  size_t last = std::string_view::npos;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (isGbkLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size()) {
+      ++i;
+    } else if (s[i] == separator) {
+      last = i;
+    }
+  }
+  return last;
+}
+
+Text textUpToNul(std::string_view bytes) { return Text(bytes.substr(0, bytes.find('\0'))); }
+
 Text asciiLower(std::string_view s) {
   Text out(s);
   for (size_t i = 0; i < out.size(); ++i) {

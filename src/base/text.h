@@ -33,6 +33,13 @@ std::vector<Bytes> splitBytes(std::string_view s, std::string_view sep);
 // gives 0. Saturates instead of overflowing.
 int32_t toInt(std::string_view s);
 
+// Offset of the last `separator` byte that is not the trail byte of a
+// double-byte character, or npos.
+size_t lastSeparatorGbk(std::string_view s, char separator = '\\');
+
+// The bytes before the first NUL: a stored value read as text.
+Text textUpToNul(std::string_view bytes);
+
 // ASCII-only case folding; GBK trail bytes are left alone.
 Text asciiLower(std::string_view s);
 

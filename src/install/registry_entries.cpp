@@ -11,38 +11,10 @@
 #include "install/program_runs.h"
 
 namespace zul {
-namespace {
-
-struct Root {
-  std::string_view name;
-  RegistryRoot root;
-};
-constexpr Root kRoots[] = {
-    {"HKEY_CLASSES_ROOT", RegistryRoot::kClassesRoot},   {"HKEY_CURRENT_CONFIG", RegistryRoot::kCurrentConfig},
-    {"HKEY_CURRENT_USER", RegistryRoot::kCurrentUser},   {"HKEY_LOCAL_MACHINE", RegistryRoot::kLocalMachine},
-    {"HKEY_USERS", RegistryRoot::kUsers},
-};
-
-Text textOf(const Bytes& bytes) { return bytes.substr(0, bytes.find('\0')); }
-
-// The last "\" that is not the trail byte of a GBK character.
-size_t lastSeparator(std::string_view path) {
-  size_t last = std::string_view::npos;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (isGbkLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
-      ++i;
-    } else if (path[i] == '\\') {
-      last = i;
-    }
-  }
-  return last;
-}
-
-}  // namespace
 
 RegistryListStatus parseRegistryEntries(std::string_view list, std::vector<RegistryEntry>* entries) {
   entries->clear();
-  const int32_t stated = toInt(textOf(findDataBlock(list, "num")));
+  const int32_t stated = toInt(textUpToNul(findDataBlock(list, "num")));
   if (stated <= 0) return RegistryListStatus::kOk;
   const size_t count = std::min<size_t>(static_cast<size_t>(stated), kMaxRegistryEntries);
 
@@ -91,11 +63,11 @@ RegistryListStatus parseRegistryEntries(std::string_view list, std::vector<Regis
   entries->reserve(count);
   for (size_t i = 1; i <= count; ++i) {
     RegistryEntry entry;
-    entry.path = textOf(content(0, i));
-    entry.type = textOf(content(1, i));
+    entry.path = textUpToNul(content(0, i));
+    entry.type = textUpToNul(content(1, i));
     entry.data = content(2, i);
-    entry.off = textOf(content(3, i));
-    entry.name = textOf(content(4, i));
+    entry.off = textUpToNul(content(3, i));
+    entry.name = textUpToNul(content(4, i));
     entries->push_back(std::move(entry));
   }
   return static_cast<size_t>(stated) > kMaxRegistryEntries ? RegistryListStatus::kTruncated : RegistryListStatus::kOk;
@@ -137,36 +109,30 @@ bool setBlock(FileSystem& fs, const Text& path, const Text& name, std::string_vi
 }
 
 bool writeValue(Registry& registry, const Text& path, const Text& name, std::string_view data, RegistryValueKind kind) {
-  const Root* root = nullptr;
-  for (const Root& candidate : kRoots) {
-    if (path.compare(0, candidate.name.size(), candidate.name) == 0) {
-      root = &candidate;
-      break;
-    }
-  }
+  RegistryRoot root;
   const size_t firstSeparator = path.find('\\');
-  if (!root || firstSeparator == Text::npos) return false;
+  if (!registryRootOf(path, &root) || firstSeparator == Text::npos) return false;
 
   const Text keyPath = path.substr(firstSeparator + 1);
   Text full;
-  if (!keyPath.empty() && lastSeparator(keyPath) == keyPath.size() - 1) {
+  if (!keyPath.empty() && lastSeparatorGbk(keyPath) == keyPath.size() - 1) {
     full = keyPath + name;
   } else {
     full = keyPath + "\\" + name;
   }
-  const size_t split = lastSeparator(full);
+  const size_t split = lastSeparatorGbk(full);
   const Text key = full.substr(0, split);
   const Text value = full.substr(split + 1);
 
   switch (kind) {
     case RegistryValueKind::kText:
-      return registry.setValue(root->root, key, value, RegistryValueType::kString, data.substr(0, data.find('\0')));
+      return registry.setValue(root, key, value, RegistryValueType::kString, data.substr(0, data.find('\0')));
     case RegistryValueKind::kBinary:
-      return registry.setValue(root->root, key, value, RegistryValueType::kBinary, data);
+      return registry.setValue(root, key, value, RegistryValueType::kBinary, data);
     case RegistryValueKind::kNumber: {
       Bytes number(4, '\0');
       data.copy(number.data(), std::min<size_t>(4, data.size()));
-      return registry.setValue(root->root, key, value, RegistryValueType::kDword, number);
+      return registry.setValue(root, key, value, RegistryValueType::kDword, number);
     }
   }
   return false;
@@ -195,7 +161,7 @@ void writeRegistryEntries(Platform& platform, ProcessRunner& runner, const Setup
     } else if (entry.type == "REG_BINARY") {
       writeValue(platform.registry, entry.path, entry.name, entry.data, RegistryValueKind::kBinary);
     } else if (entry.type == "REG_DWORD") {
-      const uint32_t number = static_cast<uint32_t>(toInt(textOf(entry.data)));
+      const uint32_t number = static_cast<uint32_t>(toInt(textUpToNul(entry.data)));
       Bytes little(4, '\0');
       for (int b = 0; b < 4; ++b) little[b] = static_cast<char>(number >> (8 * b));
       writeValue(platform.registry, entry.path, entry.name, little, RegistryValueKind::kNumber);

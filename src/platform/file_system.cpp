@@ -1,23 +1,6 @@
 #include "platform/file_system.h"
 
 namespace zul {
-namespace {
-
-// Offset of the last path separator that is not a GBK trail byte, or npos.
-size_t lastSeparator(const Text& path) {
-  size_t last = Text::npos;
-  for (size_t i = 0; i < path.size(); ++i) {
-    const auto b = static_cast<unsigned char>(path[i]);
-    if (isGbkLeadByte(b) && i + 1 < path.size()) {
-      ++i;
-    } else if (path[i] == '\\') {
-      last = i;
-    }
-  }
-  return last;
-}
-
-}  // namespace
 
 Bytes readWholeFile(FileSystem& fs, const Text& path) {
   auto file = fs.open(path, OpenMode::kRead);
@@ -34,22 +17,22 @@ bool writeWholeFile(FileSystem& fs, const Text& path, std::string_view data) {
 }
 
 Text folderOf(const Text& path) {
-  const size_t at = lastSeparator(path);
+  const size_t at = lastSeparatorGbk(path);
   return at == Text::npos ? Text() : path.substr(0, at);
 }
 
 Text fileNameOf(const Text& path) {
-  const size_t at = lastSeparator(path);
+  const size_t at = lastSeparatorGbk(path);
   return at == Text::npos ? path : path.substr(at + 1);
 }
 
 Text withTrailingSlash(const Text& folder) {
-  if (!folder.empty() && lastSeparator(folder) == folder.size() - 1) return folder;
+  if (!folder.empty() && lastSeparatorGbk(folder) == folder.size() - 1) return folder;
   return folder + "\\";
 }
 
 Text withoutTrailingSlash(const Text& folder) {
-  if (!folder.empty() && lastSeparator(folder) == folder.size() - 1) return folder.substr(0, folder.size() - 1);
+  if (!folder.empty() && lastSeparatorGbk(folder) == folder.size() - 1) return folder.substr(0, folder.size() - 1);
   return folder;
 }
 

@@ -22,6 +22,11 @@ enum class RegistryValueType {
   kDword = 4,   // REG_DWORD
 };
 
+// The root whose name ("HKEY_CLASSES_ROOT", "HKEY_CURRENT_CONFIG",
+// "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS"; case-sensitive)
+// begins `path`. False when none does.
+bool registryRootOf(std::string_view path, RegistryRoot* root);
+
 class Registry {
  public:
   virtual ~Registry() = default;

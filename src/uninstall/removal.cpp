@@ -18,31 +18,6 @@ constexpr std::string_view kLineBreak = "\r\n";
 constexpr std::string_view kAllUsersPrograms = "ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\";
 constexpr std::string_view kRegistryBlock = "\xD0\xB6\xD4\xD8\xD7\xA2\xB2\xE1\xB1\xED";  // 卸载注册表
 
-struct Root {
-  std::string_view name;
-  RegistryRoot root;
-};
-constexpr Root kRoots[] = {
-    {"HKEY_CLASSES_ROOT", RegistryRoot::kClassesRoot},   {"HKEY_CURRENT_CONFIG", RegistryRoot::kCurrentConfig},
-    {"HKEY_CURRENT_USER", RegistryRoot::kCurrentUser},   {"HKEY_LOCAL_MACHINE", RegistryRoot::kLocalMachine},
-    {"HKEY_USERS", RegistryRoot::kUsers},
-};
-
-Text textOf(const Bytes& bytes) { return bytes.substr(0, bytes.find('\0')); }
-
-// The last "\" that is not the trail byte of a GBK character, or npos.
-size_t lastSeparator(std::string_view path) {
-  size_t last = std::string_view::npos;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (isGbkLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) {
-      ++i;
-    } else if (path[i] == '\\') {
-      last = i;
-    }
-  }
-  return last;
-}
-
 Bytes readBounded(FileSystem& fs, const Text& path) {
   auto file = fs.open(path, OpenMode::kRead);
   uint64_t size = 0;
@@ -87,8 +62,8 @@ UninstallRecordContents readUninstallRecord(FileSystem& fs, const Text& installD
   const IniDocument ini(file);
   record.productName = profileValue(ini, names::kSection, names::kProductName);
   record.mainProgramName = profileValue(ini, names::kSection, names::kMainProgram);
-  record.paths = splitList(textOf(findDataBlock(file, names::kFileListBlock)), kLineBreak);
-  record.registryEntries = splitList(textOf(findDataBlock(file, kRegistryBlock)), kLineBreak);
+  record.paths = splitList(textUpToNul(findDataBlock(file, names::kFileListBlock)), kLineBreak);
+  record.registryEntries = splitList(textUpToNul(findDataBlock(file, kRegistryBlock)), kLineBreak);
 
   const int32_t count = std::min(toInt(profileValue(ini, names::kSection, names::kShortcutCount)), kMaxShortcutRecords);
   for (int32_t i = 1; i <= count; ++i) {
@@ -100,7 +75,7 @@ UninstallRecordContents readUninstallRecord(FileSystem& fs, const Text& installD
 
 bool deleteRegistryItem(Registry& registry, RegistryRoot root, const Text& path) {
   if (path.empty()) return false;
-  const size_t split = lastSeparator(path);
+  const size_t split = lastSeparatorGbk(path);
   const Text key = split == Text::npos ? Text() : path.substr(0, split);
   const Text value = split == Text::npos ? path : path.substr(split + 1);
   return registry.deleteValue(root, key, value) || registry.deleteKey(root, path);
@@ -168,15 +143,13 @@ void removeInstalledProduct(Platform& platform, ShellLinks& links, SpecialFolder
   }
 
   for (const Text& entry : record.registryEntries) {
-    for (const Root& root : kRoots) {
-      if (entry.compare(0, root.name.size(), root.name) != 0) continue;
-      const size_t separator = entry.find('\\');
-      const Text path = separator == Text::npos ? Text() : entry.substr(separator + 1);
-      if (!path.empty()) {
-        view.reportAction(Text(kDeleteRegistryPrefix) + path);
-        deleteRegistryItem(platform.registry, root.root, path);
-      }
-      break;
+    RegistryRoot root;
+    if (!registryRootOf(entry, &root)) continue;
+    const size_t separator = entry.find('\\');
+    const Text path = separator == Text::npos ? Text() : entry.substr(separator + 1);
+    if (!path.empty()) {
+      view.reportAction(Text(kDeleteRegistryPrefix) + path);
+      deleteRegistryItem(platform.registry, root, path);
     }
   }
 
