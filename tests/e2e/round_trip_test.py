@@ -6,6 +6,7 @@ registry; both are compared before the install and after the uninstall.
 """
 import os
 import shutil
+import subprocess
 import tempfile
 import unittest
 from pathlib import Path
@@ -98,12 +99,20 @@ class RoundTripTest(unittest.TestCase):
                             harness.make_7z(self.work / "c.7z", config, password=harness.config_password()))
         return setup
 
+    def installed_programs(self):
+        """What Wine's own list of installed programs shows."""
+        out = subprocess.run([harness.WINE, "uninstaller", "--list"], env=self.wine.env, capture_output=True,
+                             timeout=120).stdout
+        return out.decode(self.wine.console_encoding(), "replace")
+
     def install_and_uninstall(self, setup, installs=1):
         for _ in range(installs):
             self.assertEqual(self.wine.run(setup, "-hp"), 0)
         self.assertTrue(self.wine.host(INSTALL_DIR + "\\uninst.exe").exists())
+        self.assertIn(f"{PRODUCT}|||{PRODUCT} 1.0", self.installed_programs())
         self.assertEqual(self.wine.run(self.wine.host(INSTALL_DIR + "\\uninst.exe"), "-hp"), 0)
         self.wine.wait_idle()
+        self.assertNotIn(PRODUCT, self.installed_programs())
 
     def assert_clean(self, files_before, registry_before):
         temp = str(self.wine.temp_folder().relative_to(self.wine.drive_c))
