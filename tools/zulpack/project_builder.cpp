@@ -15,7 +15,9 @@
 #include "pe_resources.h"
 #include "platform/crypto.h"
 #include "platform/fake/native_file_system.h"
+#include "plugin_list.h"
 #include "project_text.h"
+#include "registry_list.h"
 #include "setup_writer.h"
 
 namespace zul::pack {
@@ -165,6 +167,7 @@ bool buildProject(const BuildOptions& options, BuildSummary* summary, std::strin
     if (!readFile(options.packerPath, &packer.data, error)) return false;
     config.push_back(std::move(packer));
   }
+  if (!addRegistryList(project, &config, error) || !addPlugins(project, &config, error)) return false;
   ArchiveEntry* dataIni = findEntry(config, "data.ini");
   IniDocument ini(dataIni->data);
   const Text section(keys::kSetupSection);
