@@ -151,6 +151,12 @@ bool buildProject(const BuildOptions& options, BuildSummary* summary, std::strin
     return false;
   }
 
+  const fs::path outFolder = fs::absolute(options.outPath).parent_path();
+  if (!fs::is_directory(outFolder)) {
+    *error = options.outPath + ": the folder " + outFolder.string() + " does not exist";
+    return false;
+  }
+
   std::string stub;
   if (!readFile(options.stubPath, &stub, error)) return false;
   Text configPassword;

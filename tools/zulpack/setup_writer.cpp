@@ -44,6 +44,11 @@ bool writeSetupFile(const SetupFileParts& parts, const std::string& outPath,
                     const std::function<void(uint64_t, uint64_t)>& progress, std::string* error) {
   namespace fs = std::filesystem;
   std::error_code ec;
+  const fs::path outFolder = fs::absolute(outPath, ec).parent_path();
+  if (!fs::is_directory(outFolder, ec)) {
+    *error = outPath + ": the folder " + outFolder.string() + " does not exist";
+    return false;
+  }
   uint64_t total = 0;
   for (const std::string* p : {&parts.stubPath, &parts.payloadPath, &parts.configPath}) {
     if (p->empty() && p == &parts.payloadPath) continue;
