@@ -28,13 +28,18 @@ namespace fs = std::filesystem;
 constexpr uint64_t kUnixEpochAsFiletime = 116444736000000000ull;
 
 bool readFile(const fs::path& path, std::string* data, std::string* error) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) {
+    *error = path.string() + (fs::exists(path, ec) ? ": not a file" : ": missing");
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  std::ostringstream buffer;
+  if (in) buffer << in.rdbuf();
+  if (!in || in.bad()) {
     *error = path.string() + ": cannot be read";
     return false;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
   *data = buffer.str();
   return true;
 }
@@ -142,8 +147,12 @@ struct Cleanup {
 bool buildProject(const BuildOptions& options, BuildSummary* summary, std::string* error) {
   const fs::path project(options.projectDir);
   const fs::path configDir = project / "config", payloadDir = project / "payload";
-  if (!fs::is_directory(configDir) || !fs::exists(configDir / "data.ini")) {
+  if (!fs::is_directory(configDir)) {
     *error = configDir.string() + ": missing (the project needs config/data.ini)";
+    return false;
+  }
+  if (!fs::is_regular_file(configDir / "data.ini")) {
+    *error = (configDir / "data.ini").string() + ": missing";
     return false;
   }
   if (!fs::is_directory(payloadDir)) {
@@ -161,7 +170,7 @@ bool buildProject(const BuildOptions& options, BuildSummary* summary, std::strin
   if (!readFile(options.stubPath, &stub, error)) return false;
   Text configPassword;
   if (configArchivePasswordOf(stub, &configPassword) != PeStatus::kOk) {
-    *error = options.stubPath + ": not a stub (no resource KEY 250)";
+    *error = options.stubPath + ": not a setup stub (no resource KEY 250)";
     return false;
   }
 
@@ -208,6 +217,13 @@ bool buildProject(const BuildOptions& options, BuildSummary* summary, std::strin
   if (options.volumeSize > 0) {
     if (productName.empty()) {
       *error = (configDir / "data.ini").string() + ": volumes are named after the product, but it has no name";
+      return false;
+    }
+    const uint64_t needed = (summary->payloadArchiveBytes + options.volumeSize - 1) / options.volumeSize;
+    if (needed > 999) {
+      *error = options.outPath + ": the compressed payload (" + std::to_string(summary->payloadArchiveBytes) +
+               " bytes) would need " + std::to_string(needed) + " volumes of " + std::to_string(options.volumeSize) +
+               " bytes; at most 999 volumes are read";
       return false;
     }
     const fs::path base = fs::absolute(options.outPath).parent_path() / gbkToUtf8(productName);
