@@ -181,3 +181,13 @@ def press_enter(window_id, timeout=30):
         if window_id not in xdotool("search", "--onlyvisible", "--name", ".").split():
             return True
     return False
+
+
+def zulpack_build(project, setup, *options):
+    """Builds the project folder into `setup` with the native zulpack around
+    the stub under test; fails the test with zulpack's message."""
+    result = subprocess.run([str(ZULPACK), "build", str(project), "-o", str(setup), "--stub", str(STUB), *options],
+                            capture_output=True, text=True)
+    if result.returncode != 0:
+        raise AssertionError(f"zulpack build {project} failed ({result.returncode}): {result.stderr.strip()}")
+    return setup

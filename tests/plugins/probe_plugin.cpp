@@ -52,6 +52,42 @@ EXPORT int __stdcall Fifteen(int a1, int a2, int a3, int a4, int a5, int a6, int
   return 15;
 }
 
+// Recording twins of the above for packaged runs, where only the log shows
+// what arrived.
+EXPORT int __stdcall LogTwo(int a, int b) {
+  logLine("two " + std::to_string(a) + " " + std::to_string(b));
+  return a * 100 + b;
+}
+EXPORT int __cdecl LogThree(int a, int b, int c) {
+  logLine("three " + std::to_string(a) + " " + std::to_string(b) + " " + std::to_string(c));
+  return a * 10000 + b * 100 + c;
+}
+
+// Logs a text (its bytes as they came, or "null"), `count` bytes in hex (or
+// "null"), a second text and an integer.
+EXPORT int __stdcall LogTyped(const char* text, const unsigned char* bytes, int count, const char* other, int n) {
+  std::string line = "typed ";
+  line += text ? text : "null";
+  line += " ";
+  if (!bytes) line += "null";
+  for (int i = 0; bytes && i < count; ++i) {
+    char hex[3];
+    std::snprintf(hex, sizeof hex, "%02x", bytes[i]);
+    line += hex;
+  }
+  line += " ";
+  line += other ? other : "null";
+  logLine(line + " " + std::to_string(n));
+  return 0;
+}
+
+// Calls so far in this module: two descriptors sharing one module count on.
+EXPORT int __stdcall LogCount() {
+  static int calls = 0;
+  logLine("count " + std::to_string(++calls));
+  return calls;
+}
+
 EXPORT int __stdcall TextLength(const char* text) { return text ? static_cast<int>(std::strlen(text)) : -1; }
 EXPORT int __cdecl ByteAt(const unsigned char* bytes, int index) { return bytes ? bytes[index] : -1; }
 EXPORT int __cdecl KeepText(const char* text) { return kept = text, 0; }
