@@ -348,8 +348,10 @@ int inspect(const std::vector<std::string>& args) {
   const char* role = mode == zul::kInstallerMode ? "installer" : mode == zul::kUninstallerMode ? "uninstaller" : "none";
   std::printf("role: %s (package mode \"%s\")\n", role, zul::gbkToUtf8(mode).c_str());
   std::printf("  %-14s offset 0, size %llu\n", "stub", static_cast<unsigned long long>(reader.stubSize()));
+  printSection("package mode", reader.modeSection());
   printSection("payload", reader.payloadSection());
   printSection("configuration", reader.configSection());
+  if (!reader.hasConfig()) return kOk;
 
   std::vector<zul::pack::EntryInfo> config;
   if (!reader.listConfig(&config, &error)) return failed(error);

@@ -166,10 +166,18 @@ bool PackageReader::open(const std::string& path, std::string* error) {
     SectionReader io(*files_);
     io.emptyFileRetries = 0;
     configSection_ = locateSectionBackward(io, file, kConfigOpen, kConfigClose);
+    modeSection_ = locateSectionForward(io, file, kPackageModeOpen, kPackageModeClose);
     if (configSection_.found) {
       setupFile_ = true;
       files_->slices[kConfigArchive] = {file, configSection_.offset, configSection_.size, Bytes("7z")};
       return openSetupFile(error);
+    }
+    if (modeSection_.found) {
+      // An uninstaller: the stub and its package mode, nothing to extract.
+      setupFile_ = true;
+      packageMode_ = readSectionForward(io, file, kPackageModeOpen, kPackageModeClose);
+      stubSize_ = modeSection_.offset - kPackageModeOpen.size() - 2;
+      return true;
     }
   }
   payloadArchive_ = file;
@@ -272,6 +280,10 @@ bool PackageReader::openSetupFile(std::string* error) {
 }
 
 bool PackageReader::payloadSource(std::string* error) const {
+  if (payloadArchive_.empty()) {
+    *error = path_ + ": no payload";
+    return false;
+  }
   for (const VolumeInfo& volume : volumes_) {
     if (!volume.exists) {
       *error = path_ + ": the payload volume " + volume.path + " is missing";
@@ -284,6 +296,10 @@ bool PackageReader::payloadSource(std::string* error) const {
 Text PackageReader::payloadPassword(const Text& given) const { return given.empty() ? packagedPassword_ : given; }
 
 bool PackageReader::listConfig(std::vector<EntryInfo>* entries, std::string* error) {
+  if (!hasConfig()) {
+    *error = path_ + ": no configuration section";
+    return false;
+  }
   sevenzip::ByteSource source;
   sevenzip::Archive archive;
   sevenzip::Status status = source.open(*files_, kConfigArchive);
@@ -299,6 +315,11 @@ bool PackageReader::listConfig(std::vector<EntryInfo>* entries, std::string* err
 }
 
 bool PackageReader::extractConfig(const std::string& dir, std::string* error) {
+  if (!hasConfig()) {
+    *error = path_ + ": no configuration section (package mode \"" + gbkToUtf8(packageMode_) +
+             "\"), so no package to extract";
+    return false;
+  }
   Text destination;
   if (!hostPathToGbk(dir, &destination)) {
     *error = dir + ": the path has a character that GBK cannot hold";

@@ -46,13 +46,17 @@ class PackageReader {
   // 7z archive. False with `*error` set otherwise.
   [[nodiscard]] bool open(const std::string& path, std::string* error);
 
+  // A file made of the stub and appended sections: a setup file, or an
+  // uninstaller (package mode and no configuration section).
   bool isSetupFile() const { return setupFile_; }
+  bool hasConfig() const { return configSection_.found; }
   const std::string& path() const { return path_; }
   uint64_t fileSize() const { return fileSize_; }
 
-  // Setup files only.
+  // Files of the stub only.
   const Bytes& packageMode() const { return packageMode_; }
   uint64_t stubSize() const { return stubSize_; }
+  const SectionLocation& modeSection() const { return modeSection_; }
   const SectionLocation& payloadSection() const { return payloadSection_; }
   const SectionLocation& configSection() const { return configSection_; }
   // The configuration archive's data.ini (GBK), as packaged.
@@ -93,7 +97,7 @@ class PackageReader {
   bool setupFile_ = false;
   Bytes packageMode_;
   uint64_t stubSize_ = 0;
-  SectionLocation payloadSection_, configSection_;
+  SectionLocation modeSection_, payloadSection_, configSection_;
   Text configPassword_;
   Bytes dataIni_;
   std::vector<VolumeInfo> volumes_;

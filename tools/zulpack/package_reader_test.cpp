@@ -177,6 +177,19 @@ TEST_F(PackageReaderTest, DamageAndForeignFilesAreNamed) {
   }
 }
 
+TEST_F(PackageReaderTest, AnUninstallerHasARoleButNothingToExtract) {
+  writeHost(root_ / "uninst.exe", readHost(ZULPACK_PE_FIXTURE) + std::string("\0ZUL-mark=\xC5\xE4\xD6\xC3\xB0\xFC" "A\x01zul-2", 23) +
+                                      "ZUL-mark=\xC5\xE4\xD6\xC3\xB0\xFC" "B\x01");
+  PackageReader reader;
+  std::string error;
+  ASSERT_TRUE(reader.open((root_ / "uninst.exe").string(), &error)) << error;
+  EXPECT_TRUE(reader.isSetupFile());
+  EXPECT_FALSE(reader.hasConfig());
+  EXPECT_EQ(reader.packageMode(), "zul-2");
+  EXPECT_EQ(reader.stubSize(), fs::file_size(ZULPACK_PE_FIXTURE));
+  EXPECT_NE(extract(root_ / "uninst.exe", root_ / "x").find("no package to extract"), std::string::npos);
+}
+
 // 7zz writes the archives: a plain one, an encrypted one, a split one.
 TEST_F(PackageReaderTest, PlainAndSplitArchivesFrom7zz) {
   if (sh("command -v 7zz >/dev/null") != 0) GTEST_SKIP() << "no 7zz";
