@@ -9,6 +9,7 @@ its second stage and sends event 2000 with 1 before and 2 after the removal.
 import os
 import re
 import shutil
+import subprocess
 import tempfile
 import unittest
 from pathlib import Path
@@ -134,6 +135,22 @@ class PluginsTest(unittest.TestCase):
         self.assertEqual(sorted(p.relative_to(host_dir) for p in host_dir.rglob("*")), before)
         self.assertIsNotNone(self.wine.reg_query(
             "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\插件否决", "DisplayName"))
+
+    def test_zulpack_refuses_a_bad_list_naming_file_and_line(self):
+        project = self.work / "bad"
+        write_ini(project / "config" / "data.ini", {"禾弋软件安装配置": {"禾弋软件名称": "坏"}})
+        (project / "payload").mkdir(parents=True)
+        (project / "plugins").mkdir()
+        shutil.copyfile(PROBES / "probe_recorder.dll", project / "plugins" / "recorder.dll")
+        (project / "plugins" / "plugins.ini").write_text(
+            "[p]\nfile = recorder.dll\nexport = NotThere\n", encoding="utf-8")
+        out = self.work / "bad.exe"
+        result = subprocess.run([str(harness.ZULPACK), "build", str(project), "-o", str(out), "--stub",
+                                 str(harness.STUB)], capture_output=True, text=True)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("plugins.ini:3:", result.stderr)
+        self.assertIn("does not export NotThere", result.stderr)
+        self.assertFalse(out.exists())
 
 
 if __name__ == "__main__":

@@ -355,6 +355,11 @@ DllCheck checkDll(std::string_view image, std::string_view name) {
   }
   const uint64_t table = optional + optionalSize;
   if (!fits(table, uint64_t{sections} * 40)) return DllCheck::kNotPeDll;
+  // A cut file (an interrupted copy, say) would not load.
+  for (uint16_t i = 0; i < sections; ++i) {
+    const uint64_t h = table + uint64_t{i} * 40;
+    if (!fits(le32(image, h + 20), le32(image, h + 16))) return DllCheck::kNotPeDll;
+  }
   // File offset of `size` bytes at `rva`, or nullopt.
   auto offsetOf = [&](uint64_t rva, uint64_t size) -> std::optional<uint64_t> {
     for (uint16_t i = 0; i < sections; ++i) {

@@ -19,6 +19,8 @@
 // rest of the line, or a double-quoted text that may hold " ;"; an empty
 // text is passed as 0; 字节集 (or bytes): hexadecimal byte pairs, blanks
 // allowed between pairs, an optional "hex" before them; empty is passed as 0.
+// Parameter texts may use the %Name% variables of config/variable.ini: the
+// installer expands the descriptors like its other configuration files.
 // ";" or "#" starts a comment at the start of a line, and ";" after a blank
 // outside quotes starts one after a value. Reserved key names are compared
 // without regard to ASCII case.

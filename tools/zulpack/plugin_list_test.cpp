@@ -295,6 +295,28 @@ TEST_F(PluginListTest, ADllHoldingTheCompanionSeparatorIsListedCompressed) {
   EXPECT_EQ(readBack(descriptors, library).at(0).dll, makeDll({"Record"}) + gbk("#！★！#"));
 }
 
+// The DLL check reads offsets from the file: every cut and every flipped
+// byte of a good image is refused cleanly or accepted, never read out of
+// bounds (run under the sanitizer build to see the difference).
+TEST_F(PluginListTest, DamagedDllsAreRefusedWithoutReadingOutsideTheImage) {
+  writeList("[p]\nfile = damaged.dll\nexport = Record\n");
+  const std::string good = makeDll({"Other", "Record"}, true);
+  std::string descriptors, library, error;
+  for (size_t size = 0; size < good.size(); ++size) {
+    writeHost(root_ / "plugins/damaged.dll", good.substr(0, size));
+    EXPECT_FALSE(build(&descriptors, &library, &error)) << size;
+  }
+  for (size_t at = 0; at < good.size(); ++at) {
+    std::string damaged = good;
+    damaged[at] = static_cast<char>(damaged[at] ^ 0xFF);
+    writeHost(root_ / "plugins/damaged.dll", damaged);
+    if (!build(&descriptors, &library, &error)) {
+      EXPECT_TRUE(error.find("not a PE DLL") != std::string::npos || error.find("does not export") != std::string::npos)
+          << at << ": " << error;
+    }
+  }
+}
+
 TEST_F(PluginListTest, AListInTheConfigFolderConflicts) {
   writeList("[p]\nfile = recorder.dll\nexport = Record\n");
   std::vector<ArchiveEntry> config(1);
