@@ -17,6 +17,7 @@ from harness import Wine, write_ini
 ROOT = Path(os.environ["ZUL_WINE_ROOT"])
 PRODUCT = "往返测试"
 INSTALL_DIR = "C:\\Program Files\\往返测试"
+UNINSTALL_MARKER = "C:\\uninstall-command-ran.txt"
 
 # What an uninstall may leave, relative to the temporary folder:
 LEFTOVERS = {
@@ -33,6 +34,16 @@ LEFTOVERS = {
 }
 
 
+# What an uninstall leaves in the registry: the values listed without
+# "remove", and the keys that held the removed values (the record names
+# values, and a key is deleted only when named itself).
+REGISTRY_LEFTOVERS = {
+    f"[HKEY_CURRENT_USER\\Software\\{PRODUCT}]",
+    f"[HKEY_CURRENT_USER\\Software\\{PRODUCT}\\Settings]",
+    '"Kept"="the user\'s choice"',
+    f"[HKEY_LOCAL_MACHINE\\Software\\{PRODUCT}]",
+}
+
 # Keys Wine itself rewrites as programs start (device and display state,
 # its own settings), whatever the program does.
 VOLATILE_SECTIONS = (
@@ -40,6 +51,9 @@ VOLATILE_SECTIONS = (
     "[HKEY_LOCAL_MACHINE\\HARDWARE",
     "[HKEY_CURRENT_USER\\Software\\Wine",
     "[HKEY_LOCAL_MACHINE\\Software\\Wine",
+    # Wine's console host stores its defaults when the first console program
+    # (here the uninstall command, cmd.exe) starts.
+    "[HKEY_CURRENT_USER\\Console",
 )
 
 
@@ -77,7 +91,12 @@ class RoundTripTest(unittest.TestCase):
         shutil.rmtree(cls.work, ignore_errors=True)
 
     def package(self):
-        config, payload = self.work / "config", self.work / "payload"
+        """A zulpack project: nested payload, shortcuts (one to the
+        uninstaller), registry values to remove and to keep, an uninstall
+        command."""
+        project = self.work / "project"
+        shutil.rmtree(project, ignore_errors=True)
+        config, payload = project / "config", project / "payload"
         for name, data in {"app.exe": os.urandom(30000), "docs/说明.txt": "说明".encode("gbk"),
                            "data/nested/deep.bin": os.urandom(100)}.items():
             (payload / name).parent.mkdir(parents=True, exist_ok=True)
@@ -92,11 +111,24 @@ class RoundTripTest(unittest.TestCase):
                 "参数是否卸载1": "真",
                 "参数快捷方式名2": "卸载" + PRODUCT, "参数文件名2": "%Uninst.exe%",
                 "参数生成位置2": "%MenuDir%\\" + PRODUCT, "参数是否卸载2": "真"},
+            "卸载时运行命令": {
+                "欲运行的次数": "1", "是否外部运行1": "真", "是否隐藏窗口1": "真", "是否等待返回1": "真",
+                "参数运行文件名1": f"cmd.exe /c echo %InstallPath%> {UNINSTALL_MARKER}"},
         })
         write_ini(config / "variable.ini", {"%Desktop%": {"数据": ""}, "%MenuDir%": {"数据": ""}})
+        (project / "registry.txt").write_text(
+            f"[HKEY_CURRENT_USER\\Software\\{PRODUCT}] remove\n"
+            "@ = sz:%InstallPath%\n"
+            "Count = dword:7\n"
+            "Blob = hex:01,02,ff\n"
+            f"[HKEY_LOCAL_MACHINE\\Software\\{PRODUCT}] remove\n"
+            "Path = sz:%InstallPath%\\app.exe\n"
+            f"[HKEY_CURRENT_USER\\Software\\{PRODUCT}\\Settings]\n"
+            "Kept = sz:the user's choice\n", encoding="utf-8")
         setup = self.wine.host("C:\\packages\\setup.exe")
-        harness.write_setup(setup, b"zul-1", harness.make_7z(self.work / "p.7z", payload),
-                            harness.make_7z(self.work / "c.7z", config, password=harness.config_password()))
+        setup.parent.mkdir(parents=True, exist_ok=True)
+        subprocess.run([str(harness.ZULPACK), "build", str(project), "-o", str(setup), "--stub", str(harness.STUB)],
+                       check=True, stdout=subprocess.DEVNULL)
         return setup
 
     def installed_programs(self):
@@ -110,9 +142,22 @@ class RoundTripTest(unittest.TestCase):
             self.assertEqual(self.wine.run(setup, "-hp"), 0)
         self.assertTrue(self.wine.host(INSTALL_DIR + "\\uninst.exe").exists())
         self.assertIn(f"{PRODUCT}|||{PRODUCT} 1.0", self.installed_programs())
+        key = f"HKCU\\Software\\{PRODUCT}"
+        self.assertEqual(self.wine.reg_query(key, "Count"), "0x7")
+        self.assertEqual(self.wine.reg_query(key + "\\Settings", "Kept"), "the user's choice")
+        record = self.wine.host(INSTALL_DIR + "\\uninst.ini").read_bytes()
+        removable = record.split("卸载注册表".encode("gbk") + b"\x01", 1)[1].split(b"end", 1)[0].decode("gbk")
+        self.assertIn(f"HKEY_LOCAL_MACHINE\\Software\\{PRODUCT}\\Path\r\n", removable)
+        self.assertNotIn("Kept", removable)
+        marker = self.wine.host(UNINSTALL_MARKER)
+        marker.unlink(missing_ok=True)
         self.assertEqual(self.wine.run(self.wine.host(INSTALL_DIR + "\\uninst.exe"), "-hp"), 0)
         self.wine.wait_idle()
         self.assertNotIn(PRODUCT, self.installed_programs())
+        # The uninstall command ran, with the install folder in its text;
+        # its marker is the test's own and goes before the comparison.
+        self.assertEqual(marker.read_bytes().decode("gbk").strip(), INSTALL_DIR)
+        marker.unlink()
 
     def assert_clean(self, files_before, registry_before):
         temp = str(self.wine.temp_folder().relative_to(self.wine.drive_c))
@@ -121,7 +166,8 @@ class RoundTripTest(unittest.TestCase):
         self.assertEqual(sorted(new_files - expected_new), [], "files left behind")
         self.assertEqual(sorted(files_before - file_tree(self.wine)), [], "files removed that were there before")
         registry_after = registry_export(self.wine)
-        self.assertEqual(sorted(registry_after - registry_before), [], "registry entries left behind")
+        self.assertEqual(sorted(registry_after - registry_before - REGISTRY_LEFTOVERS), [],
+                         "registry entries left behind")
 
     def test_install_then_uninstall_leaves_nothing(self):
         setup = self.package()
