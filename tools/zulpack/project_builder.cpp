@@ -226,14 +226,7 @@ bool buildProject(const BuildOptions& options, BuildSummary* summary, std::strin
                " bytes; at most 999 volumes are read";
       return false;
     }
-    const fs::path base = fs::absolute(options.outPath).parent_path() / gbkToUtf8(productName);
-    int count = 0;
-    if (!splitVolumes(payloadArchive, options.volumeSize, base.string(), error, &count)) return false;
-    for (int i = 1; i <= count; ++i) {
-      char suffix[16];
-      std::snprintf(suffix, sizeof suffix, ".%03d", i);
-      outputs.paths.push_back(base.string() + suffix);
-    }
+    const int count = static_cast<int>(std::max<uint64_t>(needed, 1));
     summary->volumes = count;
     edited = edited && ini.setValue(section, keys::kVolumeCount, std::to_string(count)) &&
              ini.setValue(section, keys::kVolumeSize, std::to_string(options.volumeSize));
@@ -249,7 +242,32 @@ bool buildProject(const BuildOptions& options, BuildSummary* summary, std::strin
   configOptions.password = configPassword;
   if (!writeArchive(config, configOptions, configArchive, error)) return false;
   parts.configPath = configArchive;
-  if (!writeSetupFile(parts, options.outPath, nullptr, error)) return false;
+  // The setup file is finished under a staging name before any volume
+  // replaces an earlier one, and takes its own name only after the last
+  // volume is in place: a failure leaves the earlier build whole.
+  const std::string staged = options.outPath + ".new";
+  temporaries.paths.push_back(staged);
+  if (!writeSetupFile(parts, staged, nullptr, error)) return false;
+  if (options.volumeSize > 0) {
+    const fs::path base = fs::absolute(options.outPath).parent_path() / gbkToUtf8(productName);
+    int written = 0;
+    if (!splitVolumes(payloadArchive, options.volumeSize, base.string(), error, &written)) return false;
+    for (int i = 1; i <= written; ++i) {
+      char suffix[16];
+      std::snprintf(suffix, sizeof suffix, ".%03d", i);
+      outputs.paths.push_back(base.string() + suffix);
+    }
+    if (written != summary->volumes) {
+      *error = options.outPath + ": the payload was split into " + std::to_string(written) + " volumes, not " +
+               std::to_string(summary->volumes);
+      return false;
+    }
+  }
+  fs::rename(staged, options.outPath, ec);
+  if (ec) {
+    *error = options.outPath + ": " + ec.message();
+    return false;
+  }
   outputs.paths.clear();
   summary->setupBytes = fs::file_size(options.outPath, ec);
   return true;
