@@ -160,6 +160,10 @@ bool buildProject(const BuildOptions& options, BuildSummary* summary, std::strin
     return false;
   }
 
+  if (fs::is_directory(options.outPath) || (options.outPath.empty() ? false : options.outPath.back() == '/')) {
+    *error = options.outPath + ": a folder; -o names the setup file to write";
+    return false;
+  }
   const fs::path outFolder = fs::absolute(options.outPath).parent_path();
   if (!fs::is_directory(outFolder)) {
     *error = options.outPath + ": the folder " + outFolder.string() + " does not exist";

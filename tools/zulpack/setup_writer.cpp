@@ -44,6 +44,10 @@ bool writeSetupFile(const SetupFileParts& parts, const std::string& outPath,
                     const std::function<void(uint64_t, uint64_t)>& progress, std::string* error) {
   namespace fs = std::filesystem;
   std::error_code ec;
+  if (fs::is_directory(outPath) || (outPath.empty() ? false : outPath.back() == '/')) {
+    *error = outPath + ": a folder; -o names the setup file to write";
+    return false;
+  }
   const fs::path outFolder = fs::absolute(outPath, ec).parent_path();
   if (!fs::is_directory(outFolder, ec)) {
     *error = outPath + ": the folder " + outFolder.string() + " does not exist";

@@ -110,6 +110,8 @@ def check(work):
         ("output folder missing", project(lambda p: None),
          ["build", j("example"), "-o", j("out", "nowhere", "setup.exe"), "--stub", STUB], BAD,
          ["nowhere", "does not exist"], j("out")),
+        ("output is a folder", project(lambda p: os.mkdir(j("out", "setup.exe"))), build(), BAD,
+         ["setup.exe", "a folder"], None),
         ("extract: no password", None, ["extract", j("good", "setup.exe"), j("x")], BAD,
          ["setup.exe", "--password"], j("x")),
         ("extract: wrong password", None, ["extract", j("good", "setup.exe"), j("x"), "--password", "秘"], BAD,
