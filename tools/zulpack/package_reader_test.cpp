@@ -133,6 +133,20 @@ TEST_F(PackageReaderTest, VolumesAndTheInstallPassword) {
   ASSERT_EQ(extract(options_.outPath, root_ / "x", "secret"), "");
   EXPECT_EQ(tree(root_ / "x/payload"), tree(root_ / "p/payload"));
 
+  // Rebuilt without volumes, the extracted project keeps its payload inside.
+  BuildOptions again = options_;
+  again.projectDir = (root_ / "x").string();
+  again.outPath = (root_ / "out/again.exe").string();
+  again.volumeSize = 0;
+  again.installPassword.clear();
+  BuildSummary summary;
+  ASSERT_TRUE(buildProject(again, &summary, &error)) << error;
+  PackageReader rebuilt;
+  ASSERT_TRUE(rebuilt.open(again.outPath, &error)) << error;
+  EXPECT_TRUE(rebuilt.volumes().empty());
+  ASSERT_EQ(extract(again.outPath, root_ / "x2", "secret"), "");
+  EXPECT_EQ(tree(root_ / "x2/payload"), tree(root_ / "p/payload"));
+
   // Wrong, missing and a missing volume: each a message and nothing written.
   struct Case {
     const char* what;

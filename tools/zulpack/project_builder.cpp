@@ -201,6 +201,13 @@ bool buildProject(const BuildOptions& options, BuildSummary* summary, std::strin
   if (!payloadPassword.empty()) edited = edited && ini.setValue(section, keys::kPayloadPassword, payloadPassword);
   if (!installPassword.empty()) edited = edited && ini.setValue(section, keys::kInstallPassword, md5Hex(installPassword));
   const Text archivePassword = installPassword.empty() ? payloadPassword : installPassword;
+  // Volume keys left from an earlier build (an extracted package, say) would
+  // send the installer looking for volumes this build does not write.
+  if (options.volumeSize == 0) {
+    for (std::string_view key : {keys::kVolumeCount, keys::kVolumeSize}) {
+      if (!profileValue(ini, section, key).empty()) edited = edited && ini.setValue(section, key, "");
+    }
+  }
 
   Cleanup temporaries, outputs;
   const std::string payloadArchive = options.outPath + ".payload.7z";

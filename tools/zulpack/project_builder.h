@@ -20,6 +20,7 @@ struct BuildOptions {
   std::string stubPath;
   // Bytes per payload volume; 0 keeps the payload inside the setup file.
   // Volumes are named after the product ("禾弋软件名称") beside the output.
+  // Without volumes, the volume keys of data.ini are emptied.
   uint64_t volumeSize = 0;
   // The payload's password, stored as key "safe" (UTF-8 on the command
   // line, GBK in the package).
