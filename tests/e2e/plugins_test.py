@@ -6,6 +6,7 @@ their tag, the export, and the arguments it received. A silent install loads
 the install-mode plug-ins; `uninst.exe -hp` loads the uninstall-mode ones in
 its second stage and sends event 2000 with 1 before and 2 after the removal.
 """
+import hashlib
 import os
 import re
 import shutil
@@ -106,6 +107,9 @@ class PluginsTest(unittest.TestCase):
             "recorder count 1",
             "recorder count 2",
         ], "install-mode plug-ins only, in order, with their arguments")
+        recorder_md5 = hashlib.md5((PROBES / "probe_recorder.dll").read_bytes()).hexdigest()
+        self.assertEqual(sorted(p.name for p in (self.wine.temp_folder() / "zul_dll").glob("*.dll")),
+                         [recorder_md5 + ".dll"], "one file for the DLL content that five descriptors share")
         self.assertTrue((host_dir / "uninst.exe").exists())
 
         self.assertEqual(self.uninstall(host_dir), 0)
