@@ -176,7 +176,8 @@ bool PackageReader::open(const std::string& path, std::string* error) {
       // An uninstaller: the stub and its package mode, nothing to extract.
       setupFile_ = true;
       packageMode_ = readSectionForward(io, file, kPackageModeOpen, kPackageModeClose);
-      stubSize_ = modeSection_.offset - kPackageModeOpen.size() - 2;
+      const uint64_t head = kPackageModeOpen.size() + 2;  // gap byte, marker, 0x01
+      stubSize_ = modeSection_.offset >= head ? modeSection_.offset - head : 0;
       return true;
     }
   }
