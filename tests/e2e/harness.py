@@ -191,3 +191,36 @@ def zulpack_build(project, setup, *options):
     if result.returncode != 0:
         raise AssertionError(f"zulpack build {project} failed ({result.returncode}): {result.stderr.strip()}")
     return setup
+
+
+def reg_values(wine, key):
+    """Every value of `key` as `reg query` prints it: {name: (type, data)},
+    the default value under the name "" (Wine prints it localised, in
+    brackets). None when the key is missing. Names must not hold four
+    blanks in a row, which separate the columns."""
+    result = subprocess.run([WINE, "reg", "query", key], env=wine.env, capture_output=True)
+    if result.returncode != 0:
+        return None
+    values = {}
+    for line in result.stdout.decode(wine.console_encoding(), "replace").splitlines():
+        if not line.startswith("    "):
+            continue
+        parts = line[4:].split("    ", 2)
+        if len(parts) < 2 or not parts[1].startswith("REG_"):
+            continue
+        name = parts[0]
+        if name in ("(Default)", "(默认)", "(默認)"):
+            name = ""
+        values[name] = (parts[1], parts[2].rstrip("\r") if len(parts) > 2 else "")
+    return values
+
+
+def data_block(data, name):
+    """The content of the first data block `name` (bytes) in `data`: the
+    bytes after name + 0x01 up to the first name + "end"; None without one."""
+    start = data.find(name + b"\x01")
+    if start < 0:
+        return None
+    start += len(name) + 1
+    end = data.find(name + b"end", start)
+    return None if end < 0 else data[start:end]
