@@ -26,15 +26,32 @@ void PluginCaller::loadPlugins(const Text& dataDir, RunMode runMode) {
 int32_t PluginCaller::callPluginFunction(std::string_view dll, const Text& name, std::string_view parameters,
                                          PluginHost::Module module) {
   if (folder_.empty()) return -1;
-  // Clears what earlier runs left; files of loaded modules are in use and
-  // stay.
-  (void)removeTree(fs_, folder_);
-  fs_.createDirectory(folder_);
-  if (module == 0) module = loadPluginModule(folder_ + "\\" + md5Hex(dll) + ".dll", dll);
+  const bool usable = clearFolder();
+  if (module == 0 && usable) module = loadPluginModule(folder_ + "\\" + md5Hex(dll) + ".dll", dll);
   if (module == 0) return -1;
   const PluginHost::Export proc = host_.findExport(module, name);
   if (proc == 0) return -1;
   return host_.call(proc, values_.fill(parameters));
+}
+
+bool PluginCaller::clearFolder() {
+  // The folder lies in the user's temporary folder, where any program of the
+  // user may plant a junction, while this process may run elevated: a walk
+  // through such a link would delete files elsewhere.
+  uint32_t attributes = 0;
+  if (fs_.getAttributes(folder_, &attributes) && (attributes & kAttributeLink)) fs_.removeDirectory(folder_);
+  fs_.createDirectory(folder_);
+  if (!fs_.getAttributes(folder_, &attributes) || !(attributes & kAttributeDirectory) ||
+      (attributes & kAttributeLink)) {
+    return false;
+  }
+  for (const DirEntry& entry : fs_.list(folder_)) {
+    const Text path = folder_ + "\\" + entry.name;
+    if (entry.isDirectory || !fs_.getAttributes(path, &attributes) || (attributes & kAttributeLink)) continue;
+    if (attributes & kAttributeReadOnly) fs_.setAttributes(path, kAttributeNormal);
+    fs_.removeFile(path);
+  }
+  return true;
 }
 
 PluginHost::Module PluginCaller::loadPluginModule(const Text& path, std::string_view dll) {

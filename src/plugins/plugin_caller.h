@@ -52,6 +52,9 @@ inline constexpr std::string_view kEventExport = "keso_msg";
 inline constexpr int kLoadAttempts = 50;
 inline constexpr uint32_t kLoadRetryPauseMs = 20;
 
+// FILE_ATTRIBUTE_REPARSE_POINT: a junction or a symbolic link.
+inline constexpr uint32_t kAttributeLink = 0x400;
+
 class PluginCaller {
  public:
   // `pluginFolder` as pluginFolder() gives it; when it is empty nothing is
@@ -67,6 +70,13 @@ class PluginCaller {
   // `parameters`. With `module` 0 the DLL is written and loaded first (or
   // found among the loaded modules by its file name). Returns the export's
   // result, or -1 when the module cannot be had or has no such export.
+  //
+  // Every call first empties the plug-in folder of the files earlier runs
+  // left (files of loaded modules are in use and stay). Only plain files
+  // directly inside are removed; subfolders, links and what they lead to are
+  // never touched, and a plug-in folder that is itself a link is replaced by
+  // a real one (the link is removed, not its target) before anything is
+  // written; when it cannot be, no DLL is written and the call gives -1.
   int32_t callPluginFunction(std::string_view dll, const Text& name, std::string_view parameters,
                              PluginHost::Module module);
 
@@ -83,6 +93,9 @@ class PluginCaller {
   const std::vector<PluginModule>& modules() const { return modules_; }
 
  private:
+  // Empties the folder as described above; true when it is a real folder.
+  bool clearFolder();
+
   FileSystem& fs_;
   PluginHost& host_;
   Text folder_;
