@@ -11,9 +11,9 @@
 //   file = recorder.dll        ; relative to DIR/plugins; a PE DLL (32 or 64-bit)
 //   export = Record            ; called once when loaded; must be exported
 //   mode = install             ; install (default) or uninstall (also 0 / 1)
-//   param = 整数型:-5          ; parameters in order, at most 15,
-//   名字 = 文本型:你好         ; written as [name =] type:value where any key
-//   数据 = 字节集:hex 01 02 ff ; but file/export/mode names the parameter
+//   param = 整数型:-5          ; the load-time call's parameters, in order,
+//   名字 = 文本型:你好         ; at most 15: "param = TYPE:VALUE", or
+//   数据 = 字节集:hex 01 02 ff ; "NAME = TYPE:VALUE" with any other key
 //
 // Types: 整数型 (or int): a decimal 32-bit integer; 文本型 (or text): the
 // rest of the line, or a double-quoted text that may hold " ;"; an empty
