@@ -90,9 +90,6 @@ Bytes replaceAll(std::string_view text, std::string_view from, std::string_view 
 bool expandVariables(FileSystem& fs, SpecialFolders& folders, SetupState& state, size_t fileLimit) {
   const Text& dir = state.dataDir;
   const Text variableIni = dir + "variable.ini";
-  const std::vector<Text> names = profileSectionNames(fs, variableIni);
-  if (names.empty()) return true;
-
   std::array<ExpandedFile, 4> files = {{
       {"data.ini", readWholeFile(fs, dir + "data.ini")},
       {"ZULREG.db", readWholeFile(fs, dir + "ZULREG.db")},
@@ -101,13 +98,18 @@ bool expandVariables(FileSystem& fs, SpecialFolders& folders, SetupState& state,
   }};
   const Bytes varData = readWholeFile(fs, dir + "var_data.ini");
 
-  // The companion files as they were before any expansion.
+  // The companion files as they were before any expansion. The uninstaller
+  // needs them whether or not there is anything to expand: without them it
+  // cannot run at all.
   const Bytes rawVariables = readWholeFile(fs, variableIni);
   const Bytes pluginList = readWholeFile(fs, dir + "ZULDLL.db");
   state.uninstallerData.clear();
   for (const Bytes* part : {static_cast<const Bytes*>(&files[2].bytes), &pluginList, &varData, &rawVariables}) {
     state.uninstallerData.append(*part).append(kCompanionSeparator);
   }
+  const std::vector<Text> names = profileSectionNames(fs, variableIni);
+  if (names.empty()) return true;
+
   files[3].bytes = readWholeFile(fs, dir + "GUItext.ini");
 
   // The four key built-ins read "data.ini" as it is on disk, before this run

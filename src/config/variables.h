@@ -46,8 +46,8 @@ double systemVersion(SpecialFolders& folders);
 // Expands the variables of `dataDir` + "variable.ini" in "data.ini",
 // "ZULREG.db", "ZULDLL_s.ini" and "GUItext.ini" of `dataDir`, replacing
 // block references by the blocks of "var_data.ini", and sets
-// `uninstallerData` from the raw companion files. Does nothing when
-// "variable.ini" has no sections. Each file is rewritten through a temporary
+// `uninstallerData` from the raw companion files (also when "variable.ini"
+// is missing or has no sections; then nothing else is done). Each file is rewritten through a temporary
 // file and a rename, so an interruption leaves either the old or the new
 // file. False when a file could not be written (the others are still
 // written). `fileLimit` is the size limit of each file, in bytes.

@@ -43,15 +43,22 @@ class VariablesTest : public ::testing::Test {
   SetupState state_;
 };
 
-TEST_F(VariablesTest, NoVariablesTouchesNothing) {
-  fs_.files[kDir + "variable.ini"] = "; nothing here\r\nk=v\r\n";
-  file("data.ini") = "%Version%";
-  state_.uninstallerData = "kept";
-  EXPECT_TRUE(expandVariables(fs_, folders_, state_));
-  EXPECT_EQ(fs_.moves, 0);
-  EXPECT_EQ(file("data.ini"), "%Version%");
-  EXPECT_EQ(state_.uninstallerData, "kept");
-  EXPECT_FALSE(fs_.exists(kDir + "GUItext.ini"));
+TEST_F(VariablesTest, NoVariablesExpandsNothingButKeepsTheCompanions) {
+  const Text sep(kCompanionSeparator);
+  for (const char* variables : std::initializer_list<const char*>{"; nothing here\r\nk=v\r\n", nullptr}) {
+    SCOPED_TRACE(variables ? "no sections" : "no variable.ini");
+    fs_.files.clear();
+    if (variables) fs_.files[kDir + "variable.ini"] = variables;
+    file("data.ini") = "%Version%";
+    file("ZULDLL_s.ini") = "descriptors %Version%";
+    EXPECT_TRUE(expandVariables(fs_, folders_, state_));
+    EXPECT_EQ(fs_.moves, 0);
+    EXPECT_EQ(file("data.ini"), "%Version%");
+    EXPECT_FALSE(fs_.exists(kDir + "GUItext.ini"));
+    // The uninstaller is built from these even when nothing is expanded.
+    EXPECT_EQ(state_.uninstallerData,
+              "descriptors %Version%" + sep + sep + sep + (variables ? Text(variables) : Text()) + sep);
+  }
 }
 
 TEST_F(VariablesTest, BuiltInsAndPlainValues) {

@@ -14,6 +14,7 @@ enum class ExitCode : uint32_t {
   kInstallFailed = 3,  // the payload could not be extracted (or no install folder): nothing was registered
   kUninstallVetoed = 4,  // a plug-in refused the uninstall; nothing was removed
   kUninstallFailed = 5,  // the uninstaller's copy in the temporary folder could not be run
+  kUninstallerDamaged = 6,  // the uninstaller lacks its companion data; nothing was removed
 };
 
 }  // namespace zul

@@ -71,8 +71,9 @@ void runUninstallerFirstStage(StartupServices& s, SetupState& state) {
   const Bytes companions = p.system.ownResource("UNINST_DAT", 103);
   const std::vector<Bytes> parts = splitBytes(companions, kCompanionSeparator);
   if (companions.empty() || parts.size() < std::size(kCompanionFiles)) {
-    p.ui.showMessage(Text(kBrokenUninstaller), Text(kUninstallFailed));
-    p.system.terminate(static_cast<uint32_t>(ExitCode::kOk));
+    // A silent uninstall has no one to close a message: its exit code tells.
+    if (!isSilentUninstall(state.args)) p.ui.showMessage(Text(kBrokenUninstaller), Text(kUninstallFailed));
+    p.system.terminate(static_cast<uint32_t>(ExitCode::kUninstallerDamaged));
   }
 
   const Text temp = p.fs.tempFolder();
@@ -98,6 +99,15 @@ void runUninstallerFirstStage(StartupServices& s, SetupState& state) {
 }
 
 void readInstallerKeys(StartupServices& s, SetupState& state);
+
+// Whether the command line asks for a silent install, by the package's own
+// switches: then no one is there to close a message box.
+bool silentInstallRequested(FileSystem& fs, const SetupState& state) {
+  const PackageSwitches keys = readPackageSwitches(fs, state);
+  SetupState probe;
+  applySwitches({keys.direct, keys.silent, keys.hideFinish}, state.args, probe);
+  return probe.installMode == kSilentInstall;
+}
 
 }  // namespace
 
@@ -151,7 +161,7 @@ void preparePackage(StartupServices& s, SetupState& state) {
     std::snprintf(number, sizeof number, ".%03d", static_cast<int>(i));
     state.payloadPath = folder + productName + number;
     if (!p.fs.exists(state.payloadPath)) {
-      p.ui.showMessage(Text(kMissingVolume) + state.payloadPath, Text(kRunFailed));
+      if (!silentInstallRequested(p.fs, state)) p.ui.showMessage(Text(kMissingVolume) + state.payloadPath, Text(kRunFailed));
       p.system.terminate(static_cast<uint32_t>(ExitCode::kMissingVolume));
     }
   }

@@ -144,22 +144,24 @@ TEST_F(StartupTest, VolumesMustAllExist) {
     int present;
     int64_t exit;
     const char* payload;  // suffix of payloadPath, or "" for the program itself
+    bool silent = false;  // started with the silent-install switch
   } cases[] = {
       {"3", "", 3, -1, "V.003"},
       {"3", "700", 3, -1, "V.001"},
       {"3", "", 2, static_cast<int64_t>(ExitCode::kMissingVolume), "V.003"},
+      {"3", "", 2, static_cast<int64_t>(ExitCode::kMissingVolume), "V.003", true},
       {"0", "", 0, -1, ""},
       {"", "", 0, -1, ""},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.count) + "/" + c.size + "/" + std::to_string(c.present));
+    SCOPED_TRACE(std::string(c.count) + "/" + c.size + "/" + std::to_string(c.present) + (c.silent ? " -hp" : ""));
     ScratchFolder scratch;
     FileSystem& fs = scratch.fs();
     Platform platform{fs, system_, registry_, ui_};
     StartupServices services{platform};
     services.emptyFileRetries = 0;
     system_.path = scratch.path() + "setup.exe";
-    system_.line = "\"" + system_.path + "\"";
+    system_.line = "\"" + system_.path + "\"" + (c.silent ? " -hp" : "");
     // Volumes are checked for a package with a configuration section; its
     // extraction provides the keys.
     ASSERT_TRUE(writeWholeFile(fs, system_.path, Bytes("MZ") + sectionBlockHead(kPackageModeOpen) + "zul-1" +
@@ -181,7 +183,7 @@ TEST_F(StartupTest, VolumesMustAllExist) {
     }
     EXPECT_EQ(exit, c.exit);
     EXPECT_EQ(state.payloadPath, *c.payload ? scratch.path() + c.payload : system_.path);
-    if (c.exit > 0) {
+    if (c.exit > 0 && !c.silent) {
       ASSERT_EQ(ui_.messages.size(), 1u);
       EXPECT_EQ(ui_.messages[0].first, "\xC8\xB1\xC9\xD9\xB7\xD6\xBE\xED\xCE\xC4\xBC\xFE:" + scratch.path() + "V.003");
       EXPECT_EQ(ui_.messages[0].second, "\xD4\xCB\xD0\xD0\xCA\xA7\xB0\xDC");  // 运行失败
@@ -248,8 +250,16 @@ TEST_F(StartupTest, InvalidUninstallerEndsWithoutRelaunch) {
   // A product name but companion data split into fewer than four parts.
   ASSERT_TRUE(writeProfileString(scratch_.fs(), ini, kUninstallSection, "\xC8\xED\xBC\xFE\xC3\xFB\xB3\xC6", "P"));
   system_.resources[{"UNINST_DAT", 103}] = "a" + kSeparator + "b" + kSeparator + "c";
-  EXPECT_EQ(run(), 0);
+  const int64_t damaged = static_cast<int64_t>(ExitCode::kUninstallerDamaged);
+  EXPECT_EQ(run(), damaged);
   EXPECT_EQ(ui_.messages.size(), 1u);
+  EXPECT_TRUE(system_.started.empty());
+  // Asked to uninstall silently: the exit code alone tells, no message waits
+  // for a click that never comes.
+  args("-hp");
+  ui_.messages.clear();
+  EXPECT_EQ(run(), damaged);
+  EXPECT_TRUE(ui_.messages.empty());
   EXPECT_TRUE(system_.started.empty());
 }
 

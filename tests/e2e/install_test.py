@@ -110,6 +110,15 @@ class SilentInstallTest(unittest.TestCase):
         links = list(self.wine.drive_c.glob("users/*/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/卸载器测试/*.lnk"))
         self.assertEqual(sorted(p.name for p in links), ["卸载.lnk", "卸载器测试.lnk"])
 
+    def test_package_without_variables_uninstalls(self):
+        # No variable.ini: the uninstaller still carries its companion data.
+        setup, _ = self.build("novariables", {"禾弋软件名称": "无变量", "软件版本": "1.0",
+                                              "安装位置": "C:\\无变量", "是否生成卸载程序": "1"})
+        self.assertEqual(self.wine.run(setup, "-hp"), 0)
+        self.assertEqual(self.wine.run(self.wine.host("C:\\无变量\\uninst.exe"), "-hp", timeout=60), 0)
+        self.wine.wait_idle()
+        self.assertFalse(self.wine.host("C:\\无变量").exists())
+
     def test_wrong_payload_password_fails_and_registers_nothing(self):
         setup, _ = self.build("badpassword", {"禾弋软件名称": "密码测试", "软件版本": "1.0",
                                               "安装位置": "C:\\密码测试", "safe": "wrong"},

@@ -18,6 +18,7 @@ from harness import Wine, find_windows, write_ini, write_setup
 ROOT = Path(os.environ["ZUL_WINE_ROOT"])
 INSTALLER_SUFFIX = " - 安装向导"
 UNINSTALLER_SUFFIX = " - 卸载向导"
+EXIT_MISSING_VOLUME, EXIT_UNINSTALLER_DAMAGED = 2, 6
 
 
 class RolesTest(unittest.TestCase):
@@ -112,7 +113,9 @@ class RolesTest(unittest.TestCase):
         process = self.wine.start(folder / "uninst.exe")
         ids = self.assert_window("卸载失败")
         self.assertTrue(harness.press_enter(ids[0]), "the message box did not close")
-        self.assertEqual(process.wait(timeout=60), 0)
+        self.assertEqual(process.wait(timeout=60), EXIT_UNINSTALLER_DAMAGED)
+        # Silently: no message box waits for a click, the exit code tells.
+        self.assertEqual(self.wine.run(folder / "uninst.exe", "-hp", timeout=60), EXIT_UNINSTALLER_DAMAGED)
 
     def test_missing_volume_stops_with_message(self):
         config = self.work / "volume-config"
@@ -126,8 +129,10 @@ class RolesTest(unittest.TestCase):
         ids = self.assert_window("运行失败")
         harness.screenshot(self.shots / "roles-missing-volume-message.png")
         self.assertTrue(harness.press_enter(ids[0]), "the message box did not close")
-        self.assertEqual(process.wait(timeout=60), 2)
+        self.assertEqual(process.wait(timeout=60), EXIT_MISSING_VOLUME)
         self.assertFalse(find_windows(INSTALLER_SUFFIX, 2), "the wizard must not come up")
+        # A silent install shows no message; the exit code tells.
+        self.assertEqual(self.wine.run(folder / "setup.exe", "-hp", timeout=60), EXIT_MISSING_VOLUME)
 
 
 if __name__ == "__main__":
