@@ -292,6 +292,10 @@ std::set<size_t> dataOpeningsIn(std::string_view content, size_t count) {
 bool parseRegistryList(std::string_view bytes, const fs::path& project, const std::string& label,
                        std::vector<RegistryListEntry>* entries, std::string* error) {
   entries->clear();
+  if (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF") {
+    *error = label + ": UTF-16 text; save the list as UTF-8 or GBK";
+    return false;
+  }
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
   const bool utf8 = isUtf8(bytes);
 

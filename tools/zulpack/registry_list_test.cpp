@@ -213,7 +213,7 @@ TEST_F(RegistryListTest, MistakesNameTheFileLineAndReason) {
   }
 }
 
-TEST_F(RegistryListTest, NoListNoFileAndNoSecondList) {
+TEST_F(RegistryListTest, NoListGivesNoFileAndASecondListOrUtf16IsRefused) {
   std::vector<ArchiveEntry> config;
   std::string error;
   ASSERT_TRUE(addRegistryList(root_, &config, &error));
@@ -226,6 +226,11 @@ TEST_F(RegistryListTest, NoListNoFileAndNoSecondList) {
   EXPECT_FALSE(addRegistryList(root_, &config, &error));
   EXPECT_NE(error.find("already holds a ZULREG.db"), std::string::npos) << error;
   EXPECT_EQ(config.size(), 1u);
+
+  config.clear();
+  writeHost(root_ / "registry.txt", "\xFF\xFE[\0H\0"s);
+  EXPECT_FALSE(addRegistryList(root_, &config, &error));
+  EXPECT_NE(error.find("UTF-16 text"), std::string::npos) << error;
 }
 
 // Contents made of other blocks' names: numbers that are prefixes of each
