@@ -43,8 +43,6 @@ bool createShellLink(FileSystem& fs, ShellLinks& links, Text& linkPath, const Te
 // Windows XP layout). No trailing "\".
 Text quickLaunchFolder(FileSystem& fs, SpecialFolders& folders);
 
-// FILE_ATTRIBUTE_REPARSE_POINT: a junction or a symbolic link.
-inline constexpr uint32_t kAttributeReparsePoint = 0x400;
 // True when `folder` is a junction or symbolic link to another folder. Such
 // folders are never walked into: their contents belong elsewhere.
 bool isLinkedFolder(FileSystem& fs, const Text& folder);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config/memory_file_system.h"
 #include "platform/test_support/fake_platform.h"
 #include "platform/test_support/scratch_folder.h"
 
@@ -62,6 +63,21 @@ TEST_F(CleanupTest, RemoveTreeRefusesEmptyPathsAndDriveRoots) {
   const Text tree = makeTree(scratch_.path() + "tree");
   EXPECT_TRUE(removeTree(fs(), tree));
   EXPECT_FALSE(fs().exists(tree));
+}
+
+// The data folder lies in the user's temporary folder, open to every
+// program of the user: a junction planted there must not lead the removal
+// to files elsewhere.
+TEST(RemoveTree, RemovesPlantedLinksWithoutWalkingThem) {
+  PlantedFileSystem fs;
+  const Text data = "T:\\Temp\\1a2b.tmp";
+  fs.folders = {data, data + "\\sub", data + "\\junction"};
+  fs.files = {{data + "\\data.ini", "x"}, {data + "\\sub\\a.txt", "y"}, {data + "\\junction\\precious.doc", "theirs"}};
+  fs.links = {data + "\\junction"};
+  EXPECT_TRUE(removeTree(fs, data));
+  EXPECT_TRUE(fs.files.empty());
+  EXPECT_TRUE(fs.folders.empty());
+  EXPECT_EQ(fs.outside, (std::map<Text, Bytes>{{data + "\\junction\\precious.doc", "theirs"}}));
 }
 
 }  // namespace

@@ -41,7 +41,13 @@ bool removeTree(FileSystem& fs, const Text& folder) {
   if (path.empty() || (path.size() == 2 && path[1] == ':')) return false;
   for (const DirEntry& entry : fs.list(path)) {
     const Text child = path + "\\" + entry.name;
-    if (entry.isDirectory) {
+    uint32_t attributes = 0;
+    if (entry.isDirectory && fs.getAttributes(child, &attributes) && (attributes & kAttributeReparsePoint)) {
+      // Someone may have planted a link to another folder here (temporary
+      // folders are open to every program of the user, and this one may run
+      // elevated).
+      fs.removeDirectory(child);
+    } else if (entry.isDirectory) {
       removeTree(fs, child);
     } else {
       fs.setAttributes(child, kAttributeNormal);

@@ -47,6 +47,7 @@ enum FileAttribute : uint32_t {
   kAttributeDirectory = 0x10,
   kAttributeArchive = 0x20,
   kAttributeNormal = 0x80,
+  kAttributeReparsePoint = 0x400,  // a junction or a symbolic link
 };
 
 class FileSystem {
@@ -95,8 +96,9 @@ Text withTrailingSlash(const Text& folder);
 Text withoutTrailingSlash(const Text& folder);
 
 // Removes `folder` and everything below it, read-only files included, best
-// effort. Refuses an empty path and a drive root ("C:" or "C:\"). True when
-// the folder is gone afterwards.
+// effort. Refuses an empty path and a drive root ("C:" or "C:\"). A
+// junction or symbolic link inside is removed itself, never walked: what it
+// leads to stays. True when the folder is gone afterwards.
 bool removeTree(FileSystem& fs, const Text& folder);
 
 }  // namespace zul

@@ -39,15 +39,15 @@ bool PluginCaller::clearFolder() {
   // user may plant a junction, while this process may run elevated: a walk
   // through such a link would delete files elsewhere.
   uint32_t attributes = 0;
-  if (fs_.getAttributes(folder_, &attributes) && (attributes & kAttributeLink)) fs_.removeDirectory(folder_);
+  if (fs_.getAttributes(folder_, &attributes) && (attributes & kAttributeReparsePoint)) fs_.removeDirectory(folder_);
   fs_.createDirectory(folder_);
   if (!fs_.getAttributes(folder_, &attributes) || !(attributes & kAttributeDirectory) ||
-      (attributes & kAttributeLink)) {
+      (attributes & kAttributeReparsePoint)) {
     return false;
   }
   for (const DirEntry& entry : fs_.list(folder_)) {
     const Text path = folder_ + "\\" + entry.name;
-    if (entry.isDirectory || !fs_.getAttributes(path, &attributes) || (attributes & kAttributeLink)) continue;
+    if (entry.isDirectory || !fs_.getAttributes(path, &attributes) || (attributes & kAttributeReparsePoint)) continue;
     if (attributes & kAttributeReadOnly) fs_.setAttributes(path, kAttributeNormal);
     fs_.removeFile(path);
   }

@@ -52,9 +52,6 @@ inline constexpr std::string_view kEventExport = "keso_msg";
 inline constexpr int kLoadAttempts = 50;
 inline constexpr uint32_t kLoadRetryPauseMs = 20;
 
-// FILE_ATTRIBUTE_REPARSE_POINT: a junction or a symbolic link.
-inline constexpr uint32_t kAttributeLink = 0x400;
-
 class PluginCaller {
  public:
   // `pluginFolder` as pluginFolder() gives it; when it is empty nothing is

@@ -189,49 +189,6 @@ TEST_F(PluginCallerTest, FileThatCannotBeReplacedIsUsedOnlyWithTheSameBytes) {
   EXPECT_EQ(calls, (std::vector<Text>{"a:0"}));
 }
 
-// A plug-in folder in which someone planted files, a subfolder and links.
-// Removing a linked folder removes the link: what was reached through it
-// moves to `outside`, where it stays.
-class PlantedFileSystem : public MemoryFileSystem {
- public:
-  std::set<Text> links;
-  std::map<Text, Bytes> outside;
-  bool linksStay = false;  // removing a linked folder fails
-
-  std::vector<DirEntry> list(const Text& folder) override {
-    std::vector<DirEntry> out;
-    const Text prefix = folder + "\\";
-    auto add = [&](const Text& path, bool isDirectory) {
-      if (path.compare(0, prefix.size(), prefix) == 0 && path.find('\\', prefix.size()) == Text::npos) {
-        out.push_back({path.substr(prefix.size()), isDirectory});
-      }
-    };
-    for (const auto& [path, data] : files) add(path, false);
-    for (const Text& path : folders) add(path, true);
-    return out;
-  }
-  bool getAttributes(const Text& path, uint32_t* attributes) override {
-    if (!MemoryFileSystem::getAttributes(path, attributes)) return false;
-    if (links.count(path)) *attributes |= kAttributeLink;
-    return true;
-  }
-  bool removeDirectory(const Text& path) override {
-    if (!links.count(path)) return MemoryFileSystem::removeDirectory(path);
-    if (linksStay) return false;
-    links.erase(path);
-    folders.erase(path);
-    for (auto it = files.begin(); it != files.end();) {
-      if (it->first.compare(0, path.size() + 1, path + "\\") != 0) {
-        ++it;
-        continue;
-      }
-      outside[it->first] = it->second;
-      it = files.erase(it);
-    }
-    return true;
-  }
-};
-
 class PlantedFolderTest : public ::testing::Test {
  protected:
   PlantedFileSystem fs;
