@@ -17,23 +17,15 @@
 
 #include "platform/fake/native_file_system.h"
 #include "sevenzip/extractor.h"
+#include "test_host_files.h"
 
 namespace zul::pack {
 namespace {
 
+using test_files::readHost;
+using test_files::writeHost;
+
 namespace fs = std::filesystem;
-
-std::string readHostFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
-
-void writeHostFile(const fs::path& path, std::string_view data) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
 
 struct CommandResult {
   int status = -1;
@@ -125,7 +117,7 @@ class ArchiveWriterTest : public ::testing::Test {
       entry.mtime = 132000000000000000ull;
       if (host) {
         entry.hostPath = (dir_ / "in" / std::to_string(entries.size())).string();
-        writeHostFile(entry.hostPath, data);
+        writeHost(entry.hostPath, data);
       } else {
         entry.data = data;
       }
@@ -141,8 +133,8 @@ class ArchiveWriterTest : public ::testing::Test {
     };
     addFolder("bin", "bin");
     addFolder("empty\\folder\\", "empty/folder");
-    add("bin\\setup.exe", "bin/setup.exe", readHostFile(ZULPACK_PE_FIXTURE), true);
-    add("bin/copy.DLL", "bin/copy.DLL", readHostFile(ZULPACK_PE_FIXTURE));
+    add("bin\\setup.exe", "bin/setup.exe", readHost(ZULPACK_PE_FIXTURE), true);
+    add("bin/copy.DLL", "bin/copy.DLL", readHost(ZULPACK_PE_FIXTURE));
     add("readme.txt", "readme.txt", sampleText(300000, 1), true);
     add("noise.bin", "noise.bin", randomBytes(70000, 2));
     add("empty.txt", "empty.txt", "");
@@ -162,7 +154,7 @@ class ArchiveWriterTest : public ::testing::Test {
     for (const auto& item : fs::recursive_directory_iterator(root)) {
       const std::string relative = fs::relative(item.path(), root).string();
       if (!item.is_directory()) {
-        found[relative] = readHostFile(item.path());
+        found[relative] = readHost(item.path());
       } else if (expected.count(relative)) {
         found[relative] = "/";
       }
@@ -312,7 +304,7 @@ TEST_F(ArchiveWriterTest, BigPayloadsAreCutIntoBlocksForTheThreads) {
   big.name = "big.dat";
   big.hostPath = (dir_ / "in" / "big.dat").string();
   const std::string bigData = sampleText(40 << 20, 7);
-  writeHostFile(big.hostPath, bigData);
+  writeHost(big.hostPath, bigData);
 
   struct Case {
     const char* what;
@@ -373,14 +365,14 @@ TEST_F(ArchiveWriterTest, BadInputFailsWithoutOutput) {
       {"duplicate", {"README.TXT", "", "x"}, "more than one entry"},
   };
   for (const Case& c : cases) {
-    writeHostFile(archive, "earlier archive");
+    writeHost(archive, "earlier archive");
     ArchiveEntry first;
     first.name = "readme.txt";
     first.data = "fine";
     std::string error;
     EXPECT_FALSE(writeArchive({first, c.entry}, ArchiveOptions{}, archive.string(), &error)) << c.what;
     EXPECT_NE(error.find(c.mentions), std::string::npos) << c.what << ": " << error;
-    EXPECT_EQ(readHostFile(archive), "earlier archive") << c.what;
+    EXPECT_EQ(readHost(archive), "earlier archive") << c.what;
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2) << c.what;  // in/, a.7z
   }
 }
@@ -405,9 +397,9 @@ TEST_F(ArchiveWriterTest, VolumesJoinToTheArchive) {
   ArchiveOptions options;
   options.password = "volumes";
   ASSERT_TRUE(writeArchive(entries, options, archive.string(), &error)) << error;
-  const std::string whole = readHostFile(archive);
-  writeHostFile(dir_ / "pkg.004", "stale volume of an earlier build");
-  writeHostFile(dir_ / "pkg.005", "stale volume of an earlier build");
+  const std::string whole = readHost(archive);
+  writeHost(dir_ / "pkg.004", "stale volume of an earlier build");
+  writeHost(dir_ / "pkg.005", "stale volume of an earlier build");
 
   const uint64_t volumeSize = whole.size() / 3 + 1;
   int count = 0;
@@ -415,7 +407,7 @@ TEST_F(ArchiveWriterTest, VolumesJoinToTheArchive) {
   EXPECT_EQ(count, 3);
   std::string joined;
   for (const char* suffix : {".001", ".002", ".003"}) {
-    const std::string part = readHostFile(dir_ / ("pkg" + std::string(suffix)));
+    const std::string part = readHost(dir_ / ("pkg" + std::string(suffix)));
     EXPECT_LE(part.size(), volumeSize);
     joined += part;
   }

@@ -11,25 +11,16 @@
 #include <sstream>
 
 #include "project_builder.h"
+#include "test_host_files.h"
 
 namespace zul::pack {
 namespace {
 
+using test_files::readHost;
+using test_files::sh;
+using test_files::writeHost;
+
 namespace fs = std::filesystem;
-
-std::string readHost(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void writeHost(const fs::path& p, std::string_view data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << data;
-}
-
-int sh(const std::string& command) { return std::system(command.c_str()); }
 
 // Every regular file below `root`, relative path -> contents.
 std::map<std::string, std::string> tree(const fs::path& root) {

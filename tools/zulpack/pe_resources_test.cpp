@@ -6,16 +6,12 @@
 #include <functional>
 #include <random>
 #include <sstream>
+#include "test_host_files.h"
 
 namespace zul::pack {
 namespace {
 
-std::string readHostFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
+using test_files::readHost;
 
 // The fixtures are linked by MinGW (PE32 and PE32+) from a resource script
 // compiled by windres, so the reader is checked against the toolchain's own
@@ -24,7 +20,7 @@ TEST(PeResources, FindsResourcesInWindresBuiltImages) {
   if (std::string(ZULPACK_PE_FIXTURE).empty()) GTEST_SKIP() << "no MinGW toolchain to build the fixture";
   for (const char* fixture : {ZULPACK_PE_FIXTURE, ZULPACK_PE64_FIXTURE}) {
     SCOPED_TRACE(fixture);
-    const std::string image = readHostFile(fixture);
+    const std::string image = readHost(fixture);
     ASSERT_FALSE(image.empty());
     struct Case {
       ResourceKey type, name;
@@ -56,7 +52,7 @@ TEST(PeResources, FindsResourcesInWindresBuiltImages) {
 
 TEST(PeResources, TruncatedImagesNeverReadPastTheEnd) {
   if (std::string(ZULPACK_PE_FIXTURE).empty()) GTEST_SKIP() << "no MinGW toolchain to build the fixture";
-  const std::string image = readHostFile(ZULPACK_PE_FIXTURE);
+  const std::string image = readHost(ZULPACK_PE_FIXTURE);
   ASSERT_FALSE(image.empty());
   for (size_t length = 0; length < image.size(); ++length) {
     Bytes data;
@@ -74,7 +70,7 @@ TEST(PeResources, TruncatedImagesNeverReadPastTheEnd) {
 TEST(PeResources, CorruptedImagesNeverReadPastTheEnd) {
   if (std::string(ZULPACK_PE_FIXTURE).empty()) GTEST_SKIP() << "no MinGW toolchain to build the fixture";
   for (const char* fixture : {ZULPACK_PE_FIXTURE, ZULPACK_PE64_FIXTURE}) {
-    const std::string original = readHostFile(fixture);
+    const std::string original = readHost(fixture);
     ASSERT_FALSE(original.empty());
     std::mt19937 random(250);
     for (int round = 0; round < 20000; ++round) {

@@ -11,9 +11,12 @@
 #include "config/compressed_container.h"
 #include "plugins/plugin_arguments.h"
 #include "plugins/plugin_list.h"
+#include "test_host_files.h"
 
 namespace zul::pack {
 namespace {
+
+using test_files::writeHost;
 
 namespace fs = std::filesystem;
 
@@ -77,11 +80,6 @@ std::string makeDll(const std::vector<std::string>& exports, bool wide = false, 
   put32(image, table + 16, section.size());
   put32(image, table + 20, raw);
   return image + section;
-}
-
-void writeHost(const fs::path& p, std::string_view data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << data;
 }
 
 class PluginListTest : public ::testing::Test {

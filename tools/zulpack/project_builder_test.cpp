@@ -7,25 +7,16 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include "test_host_files.h"
 
 namespace zul::pack {
 namespace {
 
+using test_files::readHost;
+using test_files::sh;
+using test_files::writeHost;
+
 namespace fs = std::filesystem;
-
-std::string readHost(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void writeHost(const fs::path& p, std::string_view data) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p, std::ios::binary) << data;
-}
-
-int sh(const std::string& command) { return std::system(command.c_str()); }
 
 // A project and an output folder in a fresh temporary folder. The stub is
 // the MinGW-built fixture whose "KEY" 250 holds "zul".

@@ -12,18 +12,14 @@
 #include "package_reader.h"
 #include "platform/fake/native_file_system.h"
 #include "project_builder.h"
+#include "test_host_files.h"
 
 namespace zul::pack {
 namespace {
 
-namespace fs = std::filesystem;
+using test_files::readHost;
 
-std::string readHost(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+namespace fs = std::filesystem;
 
 class ProjectTemplateTest : public ::testing::Test {
  public:
