@@ -171,8 +171,6 @@ class RegistryRunTest(unittest.TestCase):
         (project / "payload" / "readonly.cfg").chmod(stat.S_IREAD)
         (project / "config").mkdir(parents=True)
         (project / "config" / "data.ini").write_text(data_ini(), encoding="utf-8")
-        # The uninstaller carries the variables file among its companion data.
-        (project / "config" / "variable.ini").write_text("[%Desktop%]\n数据=\n", encoding="utf-8")
         (project / "registry.txt").write_text(REGISTRY_TXT, encoding="utf-8-sig")
         (project / "scripts").mkdir()
         (project / "scripts" / "first.reg").write_bytes(FIRST_REG)
