@@ -64,7 +64,8 @@ import = second.reg
 
 # The first script is GBK (the registry editor reads 8-bit scripts in the
 # system's code page), the second UTF-16 with its byte-order mark.
-FIRST_REG = f"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\{PRODUCT}\\脚本一]\r\n\"v\"=\"一\"\r\n".encode("gbk")
+FIRST_REG = (f"REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\{PRODUCT}\\脚本一]\r\n\"v\"=\"一\"\r\n\r\n"
+             f"[HKEY_CURRENT_USER\\Software\\{PRODUCT}\\脚本一\\%InstallPath%]\r\n\"v\"=\"目录\"\r\n").encode("gbk")
 SECOND_REG = ("\ufeffWindows Registry Editor Version 5.00\r\n\r\n"
               f"[HKEY_CURRENT_USER\\Software\\{PRODUCT}\\脚本二]\r\n\"v\"=\"二\"\r\n").encode("utf-16-le")
 
@@ -96,6 +97,7 @@ VALUES = [
     (f"HKEY_CURRENT_CONFIG\\Software\\{PRODUCT}", "Value", "REG_SZ", "配置", True),
     # Scripts are imported, never removed.
     (HKCU + "\\脚本一", "v", "REG_SZ", "一", False),
+    (HKCU + "\\脚本一\\" + INSTALL_DIR, "v", "REG_SZ", "目录", False),
     (HKCU + "\\脚本二", "v", "REG_SZ", "二", False),
 ]
 

@@ -90,6 +90,39 @@ bool isRegistryScript(std::string_view script) {
   return script.substr(0, 8) == "REGEDIT4" || script.substr(0, kVersion5.size()) == kVersion5;
 }
 
+// Where the installer's replacement of "%InstallPath%" would not give the
+// install folder in `script`: in a UTF-16 script it is not replaced at all;
+// in an 8-bit one, inside a quoted name or string the registry editor reads
+// the folder's backslashes as escapes ("\P" is dropped, "\n" a line break).
+// Only key headers take it whole. True with `*line` (1-based) and `*reason`
+// when such a place exists.
+bool installPathMisplaced(std::string_view script, int* line, std::string* reason) {
+  constexpr std::string_view kVariable = "%InstallPath%";
+  if (script.substr(0, 2) == "\xFF\xFE") {
+    std::string wide;
+    for (char c : kVariable) wide += {c, '\0'};
+    if (script.find(wide) == std::string_view::npos) return false;
+    *line = 0;
+    *reason = "a UTF-16 script keeps %InstallPath% as written; save it as REGEDIT4 text to have it replaced";
+    return true;
+  }
+  *line = 0;
+  for (size_t start = 0; start < script.size();) {
+    ++*line;
+    size_t end = script.find('\n', start);
+    if (end == std::string_view::npos) end = script.size();
+    const std::string_view text = trim(script.substr(start, end - start));
+    start = end + 1;
+    if (text.empty() || text.front() == '[' || text.front() == ';') continue;
+    if (text.find(kVariable) != std::string_view::npos) {
+      *reason = "%InstallPath% in a quoted name or string: the registry editor would read the install folder's "
+                "backslashes as escapes; write this value in the registry list instead";
+      return true;
+    }
+  }
+  return false;
+}
+
 // Key header "[path]" or "[path] remove" in `line` (UTF-8, trimmed).
 bool parseKeyHeader(std::string_view line, const std::string& where, Text* path, bool* remove, std::string* error) {
   const size_t close = line.rfind(']');
@@ -347,6 +380,13 @@ bool parseRegistryList(std::string_view bytes, const fs::path& project, const st
         *error = where + "import: " + script.string() +
                  ": not a registry script (it must begin with REGEDIT4, or with Windows Registry Editor "
                  "Version 5.00 in UTF-16 or 8-bit text)";
+        return false;
+      }
+      int scriptLine = 0;
+      std::string reason;
+      if (installPathMisplaced(entry.data, &scriptLine, &reason)) {
+        *error = where + "import: " + script.string() + (scriptLine > 0 ? ":" + std::to_string(scriptLine) : "") +
+                 ": " + reason;
         return false;
       }
       entry.type = "file";

@@ -25,8 +25,11 @@
 // HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, followed by a subkey.
 // Types are sz, dword and hex (ASCII case ignored). "%InstallPath%" is kept
 // as written; the installer replaces it by the install folder in paths,
-// names and data (and in 8-bit scripts). An unquoted name "import" is the
-// script directive; a value of that name is written quoted.
+// names and data. In a script it may stand only in key headers of 8-bit
+// (REGEDIT4) text: the registry editor reads backslashes in quoted names and
+// strings as escapes, and UTF-16 text is not replaced. Scripts must begin
+// with REGEDIT4 or Windows Registry Editor Version 5.00. An unquoted name
+// "import" is the script directive; a value of that name is written quoted.
 //
 // "ZULREG.db" holds the blocks "num" and, for entry i, "REGpath" i,
 // "REGtype" i ("REG_SZ", "REG_BINARY", "REG_DWORD" or "file"), "REGdata" i,

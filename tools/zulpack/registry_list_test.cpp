@@ -56,7 +56,7 @@ class RegistryListTest : public ::testing::Test {
 };
 
 TEST_F(RegistryListTest, EveryKindOfLineReadsBackThroughTheInstallersReader) {
-  const std::string script1 = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\A]\r\n\"v\"=\"%InstallPath%\"\r\n";
+  const std::string script1 = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\%InstallPath%]\r\n\"v\"=\"1\"\r\n";
   std::string script2 = "\xFF\xFE"s;
   for (char c : std::string_view("Windows Registry Editor Version 5.00\r\n")) script2 += {c, '\0'};
   writeHost(root_ / "scripts/first.reg", script1);
@@ -149,7 +149,7 @@ TEST_F(RegistryListTest, EveryKindOfLineReadsBackThroughTheInstallersReader) {
   EXPECT_EQ(registry.readString(RegistryRoot::kClassesRoot, ".zul", ""), "zul.file");
   ASSERT_EQ(runner.runs.size(), 2u);
   EXPECT_EQ(files.files["T:\\Temp\\ZUL1.reg"],
-            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\A]\r\n\"v\"=\"" + dir + "\"\r\n");
+            "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\" + dir + "]\r\n\"v\"=\"1\"\r\n");
   EXPECT_EQ(files.files["T:\\Temp\\ZUL14.reg"], script2);
   const Text lm = "HKEY_LOCAL_MACHINE\\Software\\" + dir;
   EXPECT_EQ(findDataBlock(files.files[dir + "\\uninst.ini"], kRegistryRemovalBlock),
@@ -170,6 +170,11 @@ TEST_F(RegistryListTest, GbkListReadsAsItsUtf8Twin) {
 
 TEST_F(RegistryListTest, MistakesNameTheFileLineAndReason) {
   writeHost(root_ / "notes.txt", "just text\n");
+  writeHost(root_ / "string.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\%InstallPath%]\r\n; %InstallPath%\r\n"
+                                  "\"v\"=\"%InstallPath%\\\\app.exe\"\r\n");
+  std::string wide = "\xFF\xFE"s;
+  for (char c : std::string_view("Windows Registry Editor Version 5.00\r\n\"v\"=\"%InstallPath%\"")) wide += {c, '\0'};
+  writeHost(root_ / "wide.reg", wide);
   struct Case {
     std::string list;
     int line;
@@ -196,6 +201,8 @@ TEST_F(RegistryListTest, MistakesNameTheFileLineAndReason) {
       {"import = missing.reg\n", 1, "import: " + (root_ / "missing.reg").string() + ": cannot be read"},
       {"import = notes.txt\n", 1, "not a registry script"},
       {"import =\n", 1, "import needs a file name"},
+      {"\nimport = string.reg\n", 2, "string.reg:5: %InstallPath% in a quoted name or string"},
+      {"import = wide.reg\n", 1, "wide.reg: a UTF-16 script keeps %InstallPath% as written"},
       {"[HKEY_CURRENT_USER\\S]\n; \xF0\x9F\x98\x80 in a comment is fine\nv = sz:\xF0\x9F\x98\x80\n", 3,
        "a character that GBK cannot hold"},
       {"[HKEY_CURRENT_USER\\S\xF0\x9F\x98\x80]\n", 1, "a character that GBK cannot hold"},
