@@ -150,13 +150,6 @@ bool parseInteger(std::string_view v, Text* out) {
   return true;
 }
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // "hex 01 02 ff", "0102ff" or "": byte pairs, blanks only between pairs.
 bool parseHex(std::string_view v, Bytes* out) {
   if (asciiLower(v.substr(0, 3)) == "hex") v = trim(v.substr(3));

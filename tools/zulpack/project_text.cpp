@@ -79,4 +79,11 @@ bool toPackageText(std::string_view bytes, Text* gbk, std::string* error) {
   return true;
 }
 
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace zul::pack

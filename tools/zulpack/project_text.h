@@ -17,4 +17,7 @@ namespace zul::pack {
 // True when `bytes` is well-formed UTF-8.
 bool isUtf8(std::string_view bytes);
 
+// The value of a hexadecimal digit (either case); -1 for any other byte.
+int hexDigit(char c);
+
 }  // namespace zul::pack

@@ -227,13 +227,6 @@ bool parseDword(std::string_view text, Bytes* data) {
   return true;
 }
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool parseHex(std::string_view text, Bytes* data) {
   data->clear();
   size_t i = 0;
