@@ -8,6 +8,7 @@ import os
 import shutil
 import stat
 import tempfile
+import time
 import unittest
 from pathlib import Path
 
@@ -109,6 +110,33 @@ class SilentInstallTest(unittest.TestCase):
         self.assertTrue((self.wine.root / "home" / "卸载器测试.lnk").exists(), "desktop link")
         links = list(self.wine.drive_c.glob("users/*/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/卸载器测试/*.lnk"))
         self.assertEqual(sorted(p.name for p in links), ["卸载.lnk", "卸载器测试.lnk"])
+
+    def test_direct_install_shows_its_window(self):
+        setup, files = self.build("direct", {"禾弋软件名称": "直接测试", "软件版本": "1.0",
+                                             "安装位置": "C:\\直接测试"})
+        target = self.wine.host("C:\\直接测试")
+
+        def installed():
+            return all((target / name).exists() and (target / name).read_bytes() == data
+                       for name, data in files.items())
+
+        # The window comes up and stays after the install, for the user to
+        # close.
+        process = self.wine.start(setup, "-jp")
+        self.assertTrue(harness.find_windows("^直接测试1.0 - 安装向导$"), "no installer window")
+        deadline = time.time() + 60
+        while not installed() and time.time() < deadline:
+            time.sleep(0.5)
+        self.assertTrue(installed(), "files not installed")
+        time.sleep(2)
+        self.assertIsNone(process.poll(), "the window must stay")
+        self.assertTrue(harness.find_windows("^直接测试1.0 - 安装向导$", 1))
+        self.wine.kill()
+        shutil.rmtree(target)
+
+        # With the finish page switched off it ends by itself.
+        self.assertEqual(self.wine.run(setup, "-jp", "-hideend"), 0)
+        self.assertTrue(installed())
 
     def test_package_without_variables_uninstalls(self):
         # No variable.ini: the uninstaller still carries its companion data.
