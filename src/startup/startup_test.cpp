@@ -263,6 +263,90 @@ TEST_F(StartupTest, InvalidUninstallerEndsWithoutRelaunch) {
   EXPECT_TRUE(system_.started.empty());
 }
 
+// The product name becomes a folder in the temporary folder that the
+// uninstall removes whole at its end.
+TEST(PlainFolderName, OnlyNamesThatStayInsideTheirFolder) {
+  struct Case {
+    std::string_view name;
+    bool plain;
+  } cases[] = {
+      {"App", true},
+      {"My App 2.0", true},
+      {"\xD1\xDD\xCA\xBE", true},         // 演示
+      {"\xB1\x5C\xC3\x7C", true},         // trail bytes 0x5C and 0x7C are parts of characters
+      {"a.b", true},
+      {"", false},
+      {".", false},
+      {"..", false},
+      {"a\\..\\..", false},
+      {"..\\x", false},
+      {"a/b", false},
+      {"C:x", false},
+      {"a*", false},
+      {"a?", false},
+      {"a\"b", false},
+      {"a<b", false},
+      {"a>b", false},
+      {"a|b", false},
+      {std::string_view("a\0b", 3), false},
+      {"a\tb", false},
+      {"a\x1F", false},
+      {"App.", false},
+      {"App ", false},
+      {"\xD1", false},                      // a lead byte without its trail byte
+      {"\xD1/", false},                     // not a GBK character: '/' stays a separator
+      {"CON", false},
+      {"nul.txt", false},
+      {"Com1", false},
+      {"lpt9.log", false},
+      {"COM10", true},
+      {"Console", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(isPlainFolderName(c.name), c.plain) << Text(c.name);
+}
+
+TEST_F(StartupTest, FirstStageTakesANameThatLeavesItsFolderForADamagedUninstaller) {
+  writeProgram("zul-2");
+  const Text ini = scratch_.path() + "uninst.ini";
+  system_.resources[{"UNINST_DAT", 103}] = "a" + kSeparator + "b" + kSeparator + "c" + kSeparator + "d" + kSeparator;
+  // A file in the folder above the temporary folder stands for what a
+  // removal reaching there would wipe.
+  const Text temp = scratch_.fs().tempFolder();
+  const Text above = withoutTrailingSlash(folderOf(withoutTrailingSlash(temp)));
+  ASSERT_TRUE(writeWholeFile(scratch_.fs(), above + "\\precious.txt", "x"));
+  const int64_t damaged = static_cast<int64_t>(ExitCode::kUninstallerDamaged);
+  for (const char* name : {"..", ".", "a\\..\\..", "a/b", "x:y", "P.", "a\x01"}) {
+    for (const char* arguments : {"", "-hp"}) {
+      SCOPED_TRACE(std::string(name) + " " + arguments);
+      ASSERT_TRUE(writeProfileString(scratch_.fs(), ini, kUninstallSection, "\xC8\xED\xBC\xFE\xC3\xFB\xB3\xC6", name));
+      args(arguments);
+      ui_.messages.clear();
+      state_ = SetupState{};
+      EXPECT_EQ(run(), damaged);
+      EXPECT_EQ(ui_.messages.size(), *arguments ? 0u : 1u);
+      EXPECT_TRUE(system_.started.empty());
+      EXPECT_TRUE(state_.dataDir.empty());
+    }
+  }
+  EXPECT_TRUE(scratch_.fs().exists(above + "\\precious.txt"));
+  EXPECT_TRUE(scratch_.fs().list(temp).empty());
+}
+
+TEST_F(StartupTest, SecondStageUsesOnlyAPlainNameForItsDataFolder) {
+  writeProgram("zul-2");
+  const Text folder = scratch_.path() + "inst";
+  ASSERT_TRUE(scratch_.fs().createDirectory(folder));
+  for (const char* name : {"..", "a\\..\\..", "", "P."}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(writeProfileString(scratch_.fs(), folder + "\\uninst.ini", kUninstallSection,
+                                   "\xC8\xED\xBC\xFE\xC3\xFB\xB3\xC6", name));
+    args("\"" + folder + "\" \xD0\xB6\xD4\xD8");
+    state_ = SetupState{};
+    ASSERT_EQ(run(), -1);
+    EXPECT_TRUE(state_.dataDir.empty()) << state_.dataDir;
+  }
+}
+
 TEST_F(StartupTest, SecondStageArgumentsNameTheUninstallTitle) {
   writeProgram("zul-2");
   const Text folder = scratch_.path() + "inst";
