@@ -101,16 +101,23 @@ void runUninstallerFirstStage(StartupServices& s, SetupState& state) {
   if (s.expandVariables) s.expandVariables(state);
 
   const Text copy = state.dataDir + state.productName + ".exe";
-  copyFile(p.fs, p.system.ownPath(), copy);
+  const bool copied = copyFile(p.fs, p.system.ownPath(), copy);
   const Text command = quoted(copy) + " " + quoted(installFolder) + " " + quoted(Text(kUninstallArgument));
+  const auto failed = [&] {
+    if (!isSilentUninstall(state.args)) p.ui.showMessage(Text(kRunFailed) + ":" + copy, Text(kUninstallFailed));
+    p.system.terminate(static_cast<uint32_t>(ExitCode::kUninstallFailed));
+  };
+  if (!copied) failed();
   if (!isSilentUninstall(state.args)) {
-    p.system.startProcess(command);
+    if (!p.system.startProcess(command)) failed();
     p.system.terminate(static_cast<uint32_t>(ExitCode::kOk));
   }
   // A deployment tool waits for this process: it ends when the copy has
   // finished, with the copy's exit code.
   uint32_t exitCode = static_cast<uint32_t>(ExitCode::kUninstallFailed);
-  p.system.runAndWait(command + " " + Text(kSilentUninstallSwitch), &exitCode);
+  if (!p.system.runAndWait(command + " " + Text(kSilentUninstallSwitch), &exitCode)) {
+    exitCode = static_cast<uint32_t>(ExitCode::kUninstallFailed);
+  }
   p.system.terminate(exitCode);
 }
 
