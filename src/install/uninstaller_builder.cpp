@@ -125,7 +125,9 @@ void generateUninstaller(UninstallerServices& services, SetupState& state, Text&
   const Text recordPath = state.installDir + "\\" + Text(record::kFileName);
 
   writeRecord(p.fs, state);
-  writeRegistration(p.registry, state);
+  // Without a name the values would land in the list key itself, among
+  // every other product's subkeys.
+  if (!state.productName.empty()) writeRegistration(p.registry, state);
   if (services.reportAction) services.reportAction(Text(kBuildingUninstaller) + uninstaller);
 
   SectionReader io(p.fs);
