@@ -39,15 +39,17 @@ Text withoutTrailingSlash(const Text& folder) {
 bool removeTree(FileSystem& fs, const Text& folder) {
   const Text path = withoutTrailingSlash(folder);
   if (path.empty() || (path.size() == 2 && path[1] == ':')) return false;
+  uint32_t attributes = 0;
+  if (fs.getAttributes(path, &attributes) && (attributes & kAttributeReparsePoint)) {
+    // Someone may have planted a link to another folder here, or in the place
+    // of the folder itself (temporary folders are open to every program of
+    // the user, and this one may run elevated): remove the link only.
+    const bool removed = (attributes & kAttributeDirectory) ? fs.removeDirectory(path) : fs.removeFile(path);
+    return removed || !fs.exists(path);
+  }
   for (const DirEntry& entry : fs.list(path)) {
     const Text child = path + "\\" + entry.name;
-    uint32_t attributes = 0;
-    if (entry.isDirectory && fs.getAttributes(child, &attributes) && (attributes & kAttributeReparsePoint)) {
-      // Someone may have planted a link to another folder here (temporary
-      // folders are open to every program of the user, and this one may run
-      // elevated).
-      fs.removeDirectory(child);
-    } else if (entry.isDirectory) {
+    if (entry.isDirectory) {
       removeTree(fs, child);
     } else {
       fs.setAttributes(child, kAttributeNormal);

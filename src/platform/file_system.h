@@ -97,8 +97,9 @@ Text withoutTrailingSlash(const Text& folder);
 
 // Removes `folder` and everything below it, read-only files included, best
 // effort. Refuses an empty path and a drive root ("C:" or "C:\"). A
-// junction or symbolic link inside is removed itself, never walked: what it
-// leads to stays. True when the folder is gone afterwards.
+// junction or symbolic link, inside or in the place of `folder` itself, is
+// removed itself, never walked: what it leads to stays. True when the folder
+// (or the link) is gone afterwards.
 bool removeTree(FileSystem& fs, const Text& folder);
 
 }  // namespace zul
