@@ -9,6 +9,7 @@
 #include "config/package_config.h"
 #include "config/variables.h"
 #include "install/program_runs.h"
+#include "platform/special_folders.h"
 
 namespace zul {
 
@@ -138,8 +139,12 @@ bool writeValue(Registry& registry, const Text& path, const Text& name, std::str
   return false;
 }
 
-bool importScript(ProcessRunner& runner, const Text& file) {
-  return runner.createProcess("regedit /s \"" + file + "\"", WindowState::kNormal, ProcessWait::kUntilExit);
+bool importScript(ProcessRunner& runner, const Text& windowsFolder, const Text& file) {
+  const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (windowsFolder.size() < 3 || !isLetter(windowsFolder[0]) || windowsFolder.compare(1, 2, ":\\") != 0) return false;
+  // Quoted: an unquoted path with a space would be tried cut at the space.
+  const Text editor = "\"" + withTrailingSlash(windowsFolder) + "regedit.exe\"";
+  return runner.createProcess(editor + " /s \"" + file + "\"", WindowState::kNormal, ProcessWait::kUntilExit);
 }
 
 void writeRegistryEntries(Platform& platform, ProcessRunner& runner, const SetupState& state, const Text& installDir) {
@@ -148,6 +153,7 @@ void writeRegistryEntries(Platform& platform, ProcessRunner& runner, const Setup
   std::vector<RegistryEntry> entries;
   (void)parseRegistryEntries(list, &entries);  // a cut list still writes its first entries
 
+  Text windowsFolder;  // asked for at the first script only
   Text removals;
   for (size_t i = 0; i < entries.size(); ++i) {
     const RegistryEntry& entry = entries[i];
@@ -155,7 +161,8 @@ void writeRegistryEntries(Platform& platform, ProcessRunner& runner, const Setup
       // One script file per entry: an editor still reading one script never
       // sees it replaced by the next.
       const Text script = platform.fs.tempFolder() + "ZUL" + std::to_string(i + 1) + ".reg";
-      if (writeWholeFile(platform.fs, script, entry.data)) importScript(runner, script);
+      if (windowsFolder.empty()) windowsFolder = makeSpecialFolders()->sharedWindowsFolder();
+      if (writeWholeFile(platform.fs, script, entry.data)) importScript(runner, windowsFolder, script);
     } else if (entry.type == "REG_SZ") {
       writeValue(platform.registry, entry.path, entry.name, entry.data, RegistryValueKind::kText);
     } else if (entry.type == "REG_BINARY") {

@@ -70,15 +70,20 @@ enum class RegistryValueKind {
 // False when the root is not recognised or the write failed.
 bool writeValue(Registry& registry, const Text& path, const Text& name, std::string_view data, RegistryValueKind kind);
 
-// Imports the registry script `file` with "regedit /s" and waits for the
-// editor to end, so the next script may reuse or replace the file. False
-// when the editor could not be started.
-bool importScript(ProcessRunner& runner, const Text& file);
+// Imports the registry script `file` with the quoted `windowsFolder` +
+// "\regedit.exe", then "/s", and waits for the editor to end, so the next script may reuse or
+// replace the file. The editor is named by its full path: by bare name the
+// process search would look in this program's folder and the current folder
+// first, where anyone may have planted one. False, with nothing started,
+// when `windowsFolder` is not a full path ("X:\..."), or when the editor
+// could not be started.
+bool importScript(ProcessRunner& runner, const Text& windowsFolder, const Text& file);
 
 // Writes every entry of `state.registryEntries` with "%InstallPath%"
 // replaced by `installDir`: values through writeValue, scripts ("file")
 // written to the temporary folder as "ZUL" + entry number + ".reg" and
-// imported one after the other. When `state.makeUninstaller` is 1, the
+// imported one after the other with the editor of the shared Windows folder
+// (SpecialFolders::sharedWindowsFolder). When `state.makeUninstaller` is 1, the
 // entries marked "真" go to block "卸载注册表" of `installDir` + "\uninst.ini"
 // as lines of path, "\", name, CR LF. An empty list does nothing. Failures
 // are passed over.

@@ -6,6 +6,7 @@
 #include "config/memory_file_system.h"
 #include "config/package_config.h"
 #include "platform/test_support/fake_install_adapters.h"
+#include "platform/special_folders.h"
 #include "platform/test_support/fake_platform.h"
 
 namespace zul {
@@ -144,17 +145,48 @@ TEST_F(RegistryEntriesTest, EachScriptHasItsOwnFileAndIsImportedToTheEnd) {
   entry(2, "", "file", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\B]\r\n", "");
   std::vector<Bytes> seen;  // the script each editor run finds
   runner_.onRun = [&](const FakeProcessRunner::Run& run) {
-    const size_t open = run.commandLine.find('"');
+    const size_t open = run.commandLine.rfind('"', run.commandLine.size() - 2);
     seen.push_back(fs_.files[run.commandLine.substr(open + 1, run.commandLine.size() - open - 2)]);
   };
   run(2);
+  // The editor of the system's own Windows folder, never one found by name.
+  const Text windows = makeSpecialFolders()->sharedWindowsFolder();
+  ASSERT_TRUE(windows.size() > 3 && windows.compare(1, 2, ":\\") == 0) << windows;
+  const Text editor = "\"" + withTrailingSlash(windows) + "regedit.exe\"";
   ASSERT_EQ(runner_.runs.size(), 2u);
-  EXPECT_EQ(runner_.runs[0].commandLine, "regedit /s \"T:\\Temp\\ZUL1.reg\"");
-  EXPECT_EQ(runner_.runs[1].commandLine, "regedit /s \"T:\\Temp\\ZUL2.reg\"");
+  EXPECT_EQ(runner_.runs[0].commandLine, editor + " /s \"T:\\Temp\\ZUL1.reg\"");
+  EXPECT_EQ(runner_.runs[1].commandLine, editor + " /s \"T:\\Temp\\ZUL2.reg\"");
   EXPECT_TRUE(runner_.runs[0].waitForExit);
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_NE(seen[0].find("\\A]"), Bytes::npos);
   EXPECT_NE(seen[1].find("\\B]"), Bytes::npos);
+}
+
+TEST(ImportScriptTest, StartsTheEditorByFullPathOrNotAtAll) {
+  struct Case {
+    Text windows;
+    Text commandLine;  // empty: nothing may be started
+  };
+  const Case cases[] = {
+      {"C:\\Windows", "\"C:\\Windows\\regedit.exe\" /s \"T:\\a b.reg\""},
+      {"c:\\WINNT\\", "\"c:\\WINNT\\regedit.exe\" /s \"T:\\a b.reg\""},
+      {"D:\\Win dows", "\"D:\\Win dows\\regedit.exe\" /s \"T:\\a b.reg\""},
+      {"", ""},
+      {"Windows", ""},
+      {"C:Windows", ""},
+      {"\\\\server\\Windows", ""},
+  };
+  for (const Case& c : cases) {
+    FakeProcessRunner runner;
+    EXPECT_EQ(importScript(runner, c.windows, "T:\\a b.reg"), !c.commandLine.empty()) << c.windows;
+    if (c.commandLine.empty()) {
+      EXPECT_TRUE(runner.runs.empty()) << c.windows;
+      continue;
+    }
+    ASSERT_EQ(runner.runs.size(), 1u) << c.windows;
+    EXPECT_EQ(runner.runs[0].commandLine, c.commandLine);
+    EXPECT_TRUE(runner.runs[0].waitForExit);
+  }
 }
 
 TEST_F(RegistryEntriesTest, RemovalBlockFollowsTheUninstallerSetting) {

@@ -20,6 +20,10 @@ class SpecialFolders {
   virtual Text shellFolder(int csidl) = 0;
   // GetWindowsDirectory, GetSystemDirectory, GetTempPath.
   virtual Text windowsFolder() = 0;
+  // GetSystemWindowsDirectory: the Windows folder shared by every user. In a
+  // remote desktop session windowsFolder() may name a private folder of the
+  // user instead; programs of the system are started from this one.
+  virtual Text sharedWindowsFolder() = 0;
   virtual Text systemFolder() = 0;
   virtual Text tempFolder() = 0;
   // An environment variable; names ignore ASCII case. Empty when unset.
@@ -45,6 +49,7 @@ class FixedSpecialFolders : public SpecialFolders {
     return it == shell.end() ? Text() : it->second;
   }
   Text windowsFolder() override { return windows; }
+  Text sharedWindowsFolder() override { return windows; }
   Text systemFolder() override { return system; }
   Text tempFolder() override { return temp; }
   Text environment(const Text& name) override {

@@ -34,6 +34,9 @@ class Win32SpecialFolders : public SpecialFolders {
   Text windowsFolder() override {
     return grow([](wchar_t* b, DWORD n) { return static_cast<DWORD>(GetWindowsDirectoryW(b, n)); });
   }
+  Text sharedWindowsFolder() override {
+    return grow([](wchar_t* b, DWORD n) { return static_cast<DWORD>(GetSystemWindowsDirectoryW(b, n)); });
+  }
   Text systemFolder() override {
     return grow([](wchar_t* b, DWORD n) { return static_cast<DWORD>(GetSystemDirectoryW(b, n)); });
   }
