@@ -67,6 +67,8 @@ class FileSystem {
   // Replaces an existing target file.
   virtual bool moveFile(const Text& from, const Text& to) = 0;
   // Entries of a folder without "." and "..". Empty when it cannot be read.
+  // An entry whose name has no exact GBK form is left out (its nearest form
+  // could name another entry); such an entry cannot be reached by name.
   virtual std::vector<DirEntry> list(const Text& folder) = 0;
 
   // FileAttribute bits; false when the file does not exist.

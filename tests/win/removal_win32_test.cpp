@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "install/shortcuts.h"
 #include "platform/test_support/fake_platform.h"
 #include "platform/test_support/scratch_folder.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/win32_shell_links.h"
@@ -150,6 +153,45 @@ TEST_F(RemovalWin32Test, RegistryValuesKeysAndTheRegistration) {
 
   EXPECT_FALSE(registry_.deleteKey(RegistryRoot::kCurrentUser, ""));
   EXPECT_FALSE(registry_.deleteValue(RegistryRoot::kCurrentUser, testKey_ + "\\Missing", "v"));
+}
+
+// A folder listing in GBK must not name an entry by a look-alike: the
+// system's nearest form of "x" + U+00B2 (superscript two) is "x2", of a Thai
+// letter "?". Such entries are left out and stay; the others go.
+TEST(FolderListingWin32Test, NamesWithoutAGbkFormAreLeftOutNotTakenForLookAlikes) {
+  ScratchFolder scratch;
+  const Text tree = scratch.path() + "tree";
+  const std::wstring wideTree = toWide(tree) + L"\\";
+  ASSERT_TRUE(scratch.fs().createDirectory(tree));
+  const auto make = [&](const std::wstring& name) {
+    const win32::UniqueFile file(CreateFileW((wideTree + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file) << GetLastError();
+  };
+  const auto exists = [&](const std::wstring& name) {
+    return GetFileAttributesW((wideTree + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+  };
+  make(L"x\u00B2.txt");
+  make(L"x2.txt");
+  make(L"\u0E01.txt");
+  make(L"caf\u00E9.txt");  // GBK holds this one
+  ASSERT_TRUE(CreateDirectoryW((wideTree + L"d\u00B2").c_str(), nullptr));
+  make(L"d\u00B2\\inner.txt");
+
+  std::vector<Text> names;
+  for (const DirEntry& entry : scratch.fs().list(tree)) names.push_back(entry.name);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<Text>{"caf\xA8\xA6.txt", "x2.txt"}));
+
+  EXPECT_FALSE(removeTree(scratch.fs(), tree));
+  EXPECT_FALSE(exists(L"x2.txt"));
+  EXPECT_FALSE(exists(L"caf\u00E9.txt"));
+  EXPECT_TRUE(exists(L"x\u00B2.txt"));
+  EXPECT_TRUE(exists(L"\u0E01.txt"));
+  EXPECT_TRUE(exists(L"d\u00B2\\inner.txt"));
+
+  for (const wchar_t* name : {L"x\u00B2.txt", L"\u0E01.txt", L"d\u00B2\\inner.txt"}) DeleteFileW((wideTree + name).c_str());
+  RemoveDirectoryW((wideTree + L"d\u00B2").c_str());
 }
 
 }  // namespace

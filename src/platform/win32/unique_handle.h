@@ -49,11 +49,13 @@ inline void closeHandle(HANDLE h) { CloseHandle(h); }
 inline void closeKey(HKEY k) { RegCloseKey(k); }
 inline void freeLibrary(HMODULE m) { FreeLibrary(m); }
 inline void destroyIcon(HICON i) { DestroyIcon(i); }
+inline void findClose(HANDLE h) { FindClose(h); }
 
 using UniqueFile = UniqueHandle<HANDLE, -1, closeHandle>;
 using UniqueKernelHandle = UniqueHandle<HANDLE, 0, closeHandle>;
 using UniqueKey = UniqueHandle<HKEY, 0, closeKey>;
 using UniqueModule = UniqueHandle<HMODULE, 0, freeLibrary>;
 using UniqueIcon = UniqueHandle<HICON, 0, destroyIcon>;
+using UniqueFind = UniqueHandle<HANDLE, -1, findClose>;  // FindFirstFileW's search
 
 }  // namespace zul::win32

@@ -97,14 +97,17 @@ std::vector<DirEntry> Win32FileSystem::list(const Text& folder) {
   std::vector<DirEntry> entries;
   WIN32_FIND_DATAW data;
   const std::wstring pattern = toWide(withTrailingSlash(folder)) + L"*";
-  HANDLE find = FindFirstFileW(pattern.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return entries;
+  const UniqueFind find(FindFirstFileW(pattern.c_str(), &data));
+  if (!find) return entries;
   do {
-    const std::wstring name = data.cFileName;
+    const std::wstring_view name = data.cFileName;
     if (name == L"." || name == L"..") continue;
-    entries.push_back({fromWide(name), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-  } while (FindNextFileW(find, &data));
-  FindClose(find);
+    // A name GBK cannot hold is left out: its nearest GBK form may be the
+    // name of another file, which a caller would then remove.
+    Text gbk;
+    if (!fromWideExact(name, &gbk)) continue;
+    entries.push_back({std::move(gbk), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileW(find.get(), &data));
   return entries;
 }
 
