@@ -102,6 +102,10 @@ void createShortcuts(Platform& platform, ShellLinks& links, SpecialFolders& fold
   const Text quickLaunch = quickLaunchFolder(fs, folders);
 
   for (ShortcutRecord& record : state.shortcutList) {
+    // Decided once per record: its first link rewrites the file to
+    // "uninst.exe", which does not exist yet, and its other locations still
+    // get their links.
+    const bool forUninstaller = record.target == kUninstallerPlaceholder && state.makeUninstaller == 1;
     for (const Text& location : splitBytes(record.location, kListSeparator)) {
       if (location.empty()) continue;  // a trailing "，" names no folder
       const Text folder = normalisePath(location);
@@ -113,7 +117,7 @@ void createShortcuts(Platform& platform, ShellLinks& links, SpecialFolders& fold
         continue;
       }
 
-      if (record.target == kUninstallerPlaceholder && state.makeUninstaller == 1) {
+      if (forUninstaller) {
         record.target = kUninstallerFile;
         // The uninstaller is generated later; its link is written now.
         const Text target = state.installDir + "\\" + record.target;

@@ -179,6 +179,30 @@ TEST_F(ShortcutsTest, UninstallerPlaceholder) {
   EXPECT_EQ(state_.shortcutList[0].target, "%Uninst.exe%");
 }
 
+// After the first link the record names "uninst.exe", which does not exist
+// yet: the record still stands for the uninstaller at its other locations.
+TEST_F(ShortcutsTest, UninstallerPlaceholderLinksAtEveryLocation) {
+  const Text tools = group() + "\\Tools";
+  state_.makeUninstaller = 1;
+  state_.shortcutList = {{"Remove", "%Uninst.exe%", "/u", desktop_ + kComma + tools + kComma + quickLaunch_, true, "", ""}};
+  run({true, true, false});  // no quick launch: no link there
+  EXPECT_EQ(linkPaths(), (std::vector<Text>{desktop_ + "\\Remove.lnk", tools + "\\Remove.lnk"}));
+  for (const auto& link : links_.links) {
+    EXPECT_EQ(link.fields.target, state_.installDir + "\\uninst.exe") << link.path;
+    EXPECT_EQ(link.fields.arguments, "/u") << link.path;
+  }
+  EXPECT_EQ(state_.shortcutList[0].target, "uninst.exe");
+  EXPECT_TRUE(lines_.empty());
+
+  // Every location skipped: no link, and the record keeps its placeholder.
+  state_.shortcutList[0].target = "%Uninst.exe%";
+  state_.shortcutList[0].location = desktop_ + kComma + quickLaunch_;
+  links_.links.clear();
+  run({false, true, false});
+  EXPECT_TRUE(links_.links.empty());
+  EXPECT_EQ(state_.shortcutList[0].target, "%Uninst.exe%");
+}
+
 TEST_F(ShortcutsTest, PinsTheMainProgramOnlyWithQuickLaunchFromVersion6) {
   struct Case {
     const char* what;
