@@ -215,6 +215,20 @@ bool PackageReader::openSetupFile(std::string* error) {
     case PeStatus::kNotFound: *error = path_ + ": the stub part has no resource KEY 250"; return false;
   }
   payloadSection_ = locateSectionForward(io, file, kPayloadOpen, kPayloadClose);
+  // A payload that carries another setup file stored without compression
+  // holds that file's markers too, so the first closing marker after the
+  // opening one may be the inner file's. The real one ends the payload block
+  // right before the configuration block.
+  const uint64_t configBlock = configSection_.offset - (kConfigOpen.size() + 2);  // gap byte, marker, 0x01
+  const Bytes close = Bytes(kPayloadClose) + '\x01';
+  if (payloadSection_.found && configBlock >= payloadSection_.offset + close.size()) {
+    Bytes tail(close.size(), '\0');
+    const uint64_t closeAt = configBlock - close.size();
+    auto handle = files_->open(file, OpenMode::kRead);
+    if (handle && handle->readAt(closeAt, tail.data(), tail.size()) == tail.size() && tail == close) {
+      payloadSection_.size = closeAt - payloadSection_.offset;
+    }
+  }
 
   TemporaryFolder scratch;
   Text scratchGbk;

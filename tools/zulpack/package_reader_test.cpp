@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "project_builder.h"
+#include "startup/setup_package.h"
 #include "test_host_files.h"
 
 namespace zul::pack {
@@ -103,6 +104,19 @@ TEST_F(PackageReaderTest, ExtractGivesBackTheProject) {
   build();
   ASSERT_EQ(extract(options_.outPath, root_ / "y"), "");
   EXPECT_EQ(tree(root_ / "y"), tree(root_ / "x"));
+}
+
+// A setup file in the payload, its random bytes stored as they are, brings
+// its own section markers into the outer payload.
+TEST_F(PackageReaderTest, ASetupFileInsideThePayload) {
+  build();
+  fs::copy_file(options_.outPath, root_ / "p/payload/inner.exe");
+  options_.outPath = (root_ / "out/outer.exe").string();
+  build();
+  const std::string close = std::string(kPayloadClose) + '\x01', outer = readHost(options_.outPath);
+  ASSERT_NE(outer.find(close), outer.rfind(close)) << "the inner file's markers should show in the outer payload";
+  ASSERT_EQ(extract(options_.outPath, root_ / "x"), "");
+  EXPECT_EQ(tree(root_ / "x/payload"), tree(root_ / "p/payload"));
 }
 
 TEST_F(PackageReaderTest, VolumesAndTheInstallPassword) {
