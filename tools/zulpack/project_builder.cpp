@@ -19,6 +19,7 @@
 #include "project_text.h"
 #include "registry_list.h"
 #include "setup_writer.h"
+#include "startup/setup_package.h"
 
 namespace zul::pack {
 namespace {
@@ -113,11 +114,14 @@ bool configEntries(const fs::path& root, std::vector<ArchiveEntry>* entries, std
     }
     std::string data;
     if (!readFile(item.path(), &data, error)) return false;
-    if (item.path().extension() == ".ini" && !toPackageText(data, &entry.data, error)) {
+    // The compiled plug-in descriptors (from an extracted package) hold
+    // byte parameters: their bytes are carried as they are.
+    const bool text = item.path().extension() == ".ini" && asciiLower(entry.name) != "zuldll_s.ini";
+    if (text && !toPackageText(data, &entry.data, error)) {
       *error = item.path().string() + ": " + *error;
       return false;
     }
-    if (item.path().extension() != ".ini") entry.data = std::move(data);
+    if (!text) entry.data = std::move(data);
     entry.mtime = filetimeOf(item.path());
     entries->push_back(std::move(entry));
   }
@@ -172,6 +176,12 @@ bool buildProject(const BuildOptions& options, BuildSummary* summary, std::strin
 
   std::string stub;
   if (!readFile(options.stubPath, &stub, error)) return false;
+  // A setup file given as the stub would keep its own sections ahead of the
+  // new ones, and the installer reads the first.
+  if (stub.find(Bytes(kPackageModeOpen) + '\x01') != std::string::npos) {
+    *error = options.stubPath + ": already a setup file or an uninstaller; give the bare stub";
+    return false;
+  }
   Text configPassword;
   if (configArchivePasswordOf(stub, &configPassword) != PeStatus::kOk) {
     *error = options.stubPath + ": not a setup stub (no resource KEY 250)";
@@ -198,7 +208,15 @@ bool buildProject(const BuildOptions& options, BuildSummary* summary, std::strin
     return false;
   }
   bool edited = true;
-  if (!payloadPassword.empty()) edited = edited && ini.setValue(section, keys::kPayloadPassword, payloadPassword);
+  if (!payloadPassword.empty()) {
+    edited = edited && ini.setValue(section, keys::kPayloadPassword, payloadPassword);
+    // The installer reads the key back through its INI reader, which drops
+    // blanks at the ends and a pair of quotes: the archive would not open.
+    if (edited && profileValue(ini, section, keys::kPayloadPassword) != payloadPassword) {
+      *error = "--password: the installer would read it back differently (blanks at its ends or quotes around it)";
+      return false;
+    }
+  }
   if (!installPassword.empty()) edited = edited && ini.setValue(section, keys::kInstallPassword, md5Hex(installPassword));
   const Text archivePassword = installPassword.empty() ? payloadPassword : installPassword;
   // Volume keys left from an earlier build (an extracted package, say) would
