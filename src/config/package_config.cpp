@@ -13,7 +13,7 @@ constexpr int32_t kMaxListEntries = 10000;
 class PackageIni {
  public:
   PackageIni(FileSystem& fs, const SetupState& state) : doc_(readDataFile(fs, state, Text(kDataIni))) {}
-  PackageIni(FileSystem& fs, const Text& path) : doc_(readWholeFileUpTo(fs, path, kMaxUninstallIniBytes)) {}
+  PackageIni(FileSystem& fs, const Text& path) : doc_(readWholeFile(fs, path)) {}
   Text text(std::string_view section, std::string_view key) const { return profileValue(doc_, section, key); }
   Text numbered(std::string_view section, std::string_view key, int32_t i) const {
     return text(section, Text(key) + std::to_string(i));
@@ -111,19 +111,6 @@ void readFinishOptions(FileSystem& fs, SetupState& state) {
   if (!webAddress.empty()) {
     state.finishOptions.push_back({webCaption, webAddress, showWeb});
   }
-}
-
-Bytes readWholeFileUpTo(FileSystem& fs, const Text& path, uint64_t maxBytes) {
-  auto file = fs.open(path, OpenMode::kRead);
-  uint64_t size = 0;
-  if (!file || !file->size(&size) || size > maxBytes) return {};
-  Bytes data(static_cast<size_t>(size), '\0');
-  data.resize(file->readAt(0, data.data(), data.size()));
-  return data;
-}
-
-Text readUninstallIniString(FileSystem& fs, const Text& iniPath, std::string_view section, std::string_view key) {
-  return profileValue(IniDocument(readWholeFileUpTo(fs, iniPath, kMaxUninstallIniBytes)), section, key);
 }
 
 RunList readRunListFrom(FileSystem& fs, const Text& iniPath, std::string_view section) {

@@ -122,21 +122,8 @@ void readFinishOptions(FileSystem& fs, SetupState& state);
 // "卸载时运行命令" to `runAtUninstall`; each list's four fields grow together.
 void readRunLists(FileSystem& fs, SetupState& state);
 
-// The largest "uninst.ini" the program reads, in bytes. A larger file reads
-// as missing: every key empty, no entries.
-inline constexpr uint64_t kMaxUninstallIniBytes = 64u * 1024 * 1024;
-
-// The whole file at `path`; empty when it is missing, unreadable or larger
-// than `maxBytes`.
-Bytes readWholeFileUpTo(FileSystem& fs, const Text& path, uint64_t maxBytes);
-
-// readProfileString on an "uninst.ini": empty when the file is larger than
-// kMaxUninstallIniBytes.
-Text readUninstallIniString(FileSystem& fs, const Text& iniPath, std::string_view section, std::string_view key);
-
 // The run list of `section` in the INI file `iniPath` (the uninstaller reads
-// its commands from "uninst.ini" this way); empty when the file is larger
-// than kMaxUninstallIniBytes.
+// its commands from "uninst.ini" this way).
 RunList readRunListFrom(FileSystem& fs, const Text& iniPath, std::string_view section);
 
 }  // namespace zul

@@ -162,20 +162,5 @@ TEST_F(PackageConfigTest, PackingModeMebibytes) {
   for (const auto& c : cases) EXPECT_EQ(packingModeMebibytes(c.mode), c.expected) << c.mode;
 }
 
-TEST(UninstallIni, LargerThanTheBoundReadsAsMissing) {
-  const Text path = "C:\\App\\uninst.ini";
-  const Text section = Text(keys::kRunAtUninstallSection);
-  Bytes record = "[" + section + "]\r\n" + Text(keys::kCountKey) + "=1\r\n" + Text(keys::kRunFile) + "1=a.exe\r\n";
-  MemoryFileSystem fs;
-  fs.files[path] = record;
-  EXPECT_EQ(readRunListFrom(fs, path, section).file, std::vector<Text>{"a.exe"});
-  EXPECT_EQ(readUninstallIniString(fs, path, section, keys::kCountKey), "1");
-
-  record.resize(kMaxUninstallIniBytes + 1, ' ');
-  fs.files[path] = record;
-  EXPECT_TRUE(readRunListFrom(fs, path, section).file.empty());
-  EXPECT_EQ(readUninstallIniString(fs, path, section, keys::kCountKey), "");
-}
-
 }  // namespace
 }  // namespace zul

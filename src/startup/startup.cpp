@@ -73,12 +73,12 @@ Text quoted(const Text& s) { return "\"" + s + "\""; }
 void runUninstallerFirstStage(StartupServices& s, SetupState& state) {
   Platform& p = s.platform;
   const Text iniPath = withTrailingSlash(ownFolder(p)) + "uninst.ini";
-  Text installFolder = readUninstallIniString(p.fs, iniPath, kUninstallSection, kUninstallPathKey);
+  Text installFolder = readProfileString(p.fs, iniPath, Text(kUninstallSection), Text(kUninstallPathKey));
   // The second stage reads the record and the uninstall commands from this
   // folder: an empty or relative value would point it at the drive root or
   // the current folder. The uninstaller lies in the install folder.
   if (!isAbsoluteFolder(installFolder)) installFolder = ownFolder(p);
-  state.productName = readUninstallIniString(p.fs, iniPath, kUninstallSection, kUninstallNameKey);
+  state.productName = readProfileString(p.fs, iniPath, Text(kUninstallSection), Text(kUninstallNameKey));
   if (state.productName.empty()) p.system.terminate(static_cast<uint32_t>(ExitCode::kOk));
 
   const Bytes companions = p.system.ownResource("UNINST_DAT", 103);
@@ -229,8 +229,8 @@ Bytes startup(StartupServices& s, SetupState& state) {
   }
   if (state.args.size() > 1 && state.args[1] == kUninstallArgument) {
     const Text iniPath = withTrailingSlash(state.args[0]) + "uninst.ini";
-    state.productName = readUninstallIniString(p.fs, iniPath, kUninstallSection, kUninstallNameKey);
-    state.productVersion = readUninstallIniString(p.fs, iniPath, kUninstallSection, kUninstallVersionKey);
+    state.productName = readProfileString(p.fs, iniPath, Text(kUninstallSection), Text(kUninstallNameKey));
+    state.productVersion = readProfileString(p.fs, iniPath, Text(kUninstallSection), Text(kUninstallVersionKey));
     if (!state.productName.empty()) {
       state.largeInterfaceImage = p.registry.readBinary(RegistryRoot::kLocalMachine,
                                                         Text(kUninstallKey) + state.productName, Text(kLargeImageValue));

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "config/ini_file.h"
-#include "config/package_config.h"
 #include "platform/test_support/fake_platform.h"
 #include "platform/test_support/scratch_folder.h"
 #include "startup/command_line.h"
@@ -383,25 +382,6 @@ TEST_F(StartupTest, FirstStageReportsACopyThatCannotRun) {
   }
 }
 
-// A record larger than the bound is not read at all, in either stage.
-TEST_F(StartupTest, OversizedUninstallIniReadsAsEmpty) {
-  writeFirstStage("C:\\A");
-  const Text ini = scratch_.path() + "uninst.ini";
-  {
-    auto file = scratch_.fs().open(ini, OpenMode::kWrite);
-    ASSERT_TRUE(file);
-    ASSERT_TRUE(file->writeAt(kMaxUninstallIniBytes, "\n", 1));  // sparse: one byte past the bound
-  }
-  EXPECT_EQ(run(), 0);  // no product name: nothing to uninstall
-  EXPECT_TRUE(system_.started.empty());
-
-  args("\"" + withoutTrailingSlash(scratch_.path()) + "\" \xD0\xB6\xD4\xD8");
-  state_ = SetupState{};
-  ASSERT_EQ(run(), -1);
-  EXPECT_EQ(state_.productName, "");
-  EXPECT_TRUE(state_.dataDir.empty());
-}
-
 TEST_F(StartupTest, InvalidUninstallerEndsWithoutRelaunch) {
   writeProgram("zul-2");
   const Text ini = scratch_.path() + "uninst.ini";
@@ -490,8 +470,7 @@ TEST_F(StartupTest, FirstStageTakesANameThatLeavesItsFolderForADamagedUninstalle
     }
   }
   EXPECT_TRUE(scratch_.fs().exists(above + "\\precious.txt"));
-  EXPECT_FALSE(scratch_.fs().exists(temp + "a"));
-  (void)scratch_.fs().removeFile(above + "\\precious.txt");
+  EXPECT_TRUE(scratch_.fs().list(temp).empty());
 }
 
 TEST_F(StartupTest, SecondStageUsesOnlyAPlainNameForItsDataFolder) {

@@ -10,8 +10,6 @@
 namespace zul {
 namespace {
 
-static_assert(kMaxUninstallIniBytes == kMaxUninstallRecordBytes, "one bound for every read of the record");
-
 constexpr std::string_view kCollecting =
     "\xD5\xFD\xD4\xDA\xBB\xF1\xC8\xA1\xCB\xF9\xD0\xE8\xD2\xAA\xB5\xC4\xD0\xB6\xD4\xD8\xB3\xCC\xD0\xF2\xD6\xD0";  // 正在获取所需要的卸载程序中
 // The command table the uninstaller was always described with holds this
