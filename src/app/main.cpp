@@ -5,7 +5,6 @@
 #include <atomic>
 #include <thread>
 
-#include "app/internal_error.h"
 #include "app/plain_window.h"
 #include "config/variables.h"
 #include "install/install_engine.h"
@@ -102,7 +101,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   // No system error box (a drive without a medium, a missing DLL) may stop a
   // silent run waiting for a click that never comes.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  zul::app::endFailuresWithInternalError();
   // Before anything loads a DLL: only the system folder is searched, never
   // the download or temporary folder this program runs from.
   zul::win32::secureDllSearchOrder();

@@ -15,7 +15,6 @@ enum class ExitCode : uint32_t {
   kUninstallVetoed = 4,  // a plug-in refused the uninstall; nothing was removed
   kUninstallFailed = 5,  // the uninstaller's copy in the temporary folder could not be run
   kUninstallerDamaged = 6,  // the uninstaller lacks its companion data; nothing was removed
-  kInternalError = 7,  // an unexpected internal error; the outcome is unknown
 };
 
 }  // namespace zul
