@@ -77,14 +77,6 @@ zul::ExitCode exitCodeOf(zul::InstallOutcome outcome) {
   return outcome == zul::InstallOutcome::kInstalled ? zul::ExitCode::kOk : zul::ExitCode::kInstallFailed;
 }
 
-// The arguments ask for a run without window or question: they contain the
-// silent switch, read the way the package's switches are.
-bool asksForSilence(const std::vector<zul::Text>& args) {
-  zul::Text joined;
-  for (const zul::Text& arg : args) joined += arg + " ";
-  return joined.find(zul::kSilentUninstallSwitch) != zul::Text::npos;
-}
-
 int runMessageLoop(HWND window, bool endWhenInstalled) {
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
@@ -98,9 +90,6 @@ int runMessageLoop(HWND window, bool endWhenInstalled) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  // No system error box (a drive without a medium, a missing DLL) may stop a
-  // silent run waiting for a click that never comes.
-  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   // Before anything loads a DLL: only the system folder is searched, never
   // the download or temporary folder this program runs from.
   zul::win32::secureDllSearchOrder();
@@ -119,11 +108,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   };
   services.expandVariables = [&](zul::SetupState& s) { (void)zul::expandVariables(fs, *folders, s); };
   const zul::Bytes icon = zul::startup(services, state);
-  // Asked for silence with nothing to install or uninstall: the plain window
-  // would wait for a user who is not there.
-  if (state.runMode != zul::RunMode::kInstaller && !zul::isUninstallStage(state.args) && asksForSilence(state.args)) {
-    return static_cast<int>(zul::ExitCode::kOk);
-  }
   zul::win32::Win32PluginHost pluginHost;
   zul::PluginCaller plugins(fs, pluginHost, zul::pluginFolder(zul::specialFolder(*folders, 11)));
 

@@ -117,17 +117,6 @@ class RolesTest(unittest.TestCase):
         # Silently: no message box waits for a click, the exit code tells.
         self.assertEqual(self.wine.run(folder / "uninst.exe", "-hp", timeout=60), EXIT_UNINSTALLER_DAMAGED)
 
-    def test_silent_run_without_package_ends_at_once(self):
-        folder = self.app_folder("silentnone")
-        bare = folder / "bare.exe"
-        shutil.copyfile(harness.STUB, bare)
-        write_setup(folder / "nopackage.exe", None)
-        for exe in (bare, folder / "nopackage.exe"):
-            with self.subTest(exe=exe.name):
-                # A window waiting for a click would run into the timeout.
-                self.assertEqual(self.wine.run(exe, "-hp", timeout=60), 0)
-                self.assertFalse(find_windows(".", 2), "no window may come up")
-
     def test_missing_volume_stops_with_message(self):
         config = self.work / "volume-config"
         write_ini(config / "data.ini", {"禾弋软件安装配置": {"禾弋软件名称": "分卷", "压缩分卷数": "3"}})
