@@ -149,7 +149,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     zul::win32::setUninstallInfo(host, state.productName, state.productVersion,
                                  registry.readString(zul::RegistryRoot::kLocalMachine, uninstallKey, "banquan"),
                                  installDir);
-    if (!state.dataDir.empty()) plugins.loadPlugins(state.dataDir, zul::RunMode::kUninstaller);
+    plugins.loadPlugins(state.dataDir, zul::RunMode::kUninstaller);
     HeadlessRemovalView removalView;
     zul::UninstallServices uninstall{platform, processes, {}, {}, {}};
     uninstall.notifyPlugins = [&](const zul::Text& event) {
@@ -177,11 +177,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   }
 
   // The package's plug-ins, while the data folder still holds their files.
-  // Without a data folder there are none: the lists would be read, and DLLs
-  // loaded, from the current folder.
-  if (state.runMode == zul::RunMode::kInstaller && !state.dataDir.empty()) {
-    plugins.loadPlugins(state.dataDir, zul::RunMode::kInstaller);
-  }
+  if (state.runMode == zul::RunMode::kInstaller) plugins.loadPlugins(state.dataDir, zul::RunMode::kInstaller);
 
   if (silent) {
     // No window at all: a deployment tool learns the outcome from the exit

@@ -43,9 +43,6 @@ void readRunList(const PackageIni& ini, std::string_view section, RunList& list)
 bool isTrue(std::string_view value) { return value == kTrue; }
 
 Text readPackageKey(FileSystem& fs, const SetupState& state, std::string_view section, std::string_view key) {
-  // Without a data folder the name alone would be read from the current
-  // folder, whatever lies there.
-  if (state.dataDir.empty()) return {};
   return readProfileString(fs, state.dataDir + Text(kDataIni), Text(section), Text(key));
 }
 
@@ -54,7 +51,6 @@ Text readSetupKey(FileSystem& fs, const SetupState& state, const Text& key) {
 }
 
 Bytes readDataFile(FileSystem& fs, const SetupState& state, const Text& name) {
-  if (state.dataDir.empty()) return {};
   return readWholeFile(fs, state.dataDir + name);
 }
 

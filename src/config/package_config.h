@@ -2,8 +2,7 @@
 // lists that start-up builds from them.
 //
 // Every value is read with readProfileString (10,239 bytes at most; a
-// missing file, section or key reads as empty). With an empty `dataDir`
-// (no data folder) nothing is read and every key and file reads as empty. A flag is true exactly when
+// missing file, section or key reads as empty). A flag is true exactly when
 // its text is "真"; a number is read like atoi.
 #pragma once
 

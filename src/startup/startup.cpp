@@ -208,9 +208,7 @@ RunMode determineRunMode(StartupServices& s, SetupState& state) {
   const PackageSwitches keys = readPackageSwitches(p.fs, state);
   const InstallSwitches switches{keys.direct, keys.silent, keys.hideFinish};
   applySwitches(switches, state.args, state);
-  // The expansion rewrites the data folder's files; without one it would
-  // write into the current folder.
-  if (s.expandVariables && !state.dataDir.empty()) s.expandVariables(state);
+  if (s.expandVariables) s.expandVariables(state);
   return RunMode::kInstaller;
 }
 

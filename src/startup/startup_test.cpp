@@ -33,41 +33,6 @@ class StartingSystem : public FakeSystem {
   bool refuseToStart = false;
 };
 
-// Passes every call on and notes each path it was given.
-class RecordingFileSystem : public FileSystem {
- public:
-  explicit RecordingFileSystem(FileSystem& inner) : inner_(inner) {}
-  std::unique_ptr<RandomFile> open(const Text& path, OpenMode mode) override { return inner_.open(note(path), mode); }
-  bool exists(const Text& path) override { return inner_.exists(note(path)); }
-  bool isDirectory(const Text& path) override { return inner_.isDirectory(note(path)); }
-  bool createDirectory(const Text& path) override { return inner_.createDirectory(note(path)); }
-  bool removeFile(const Text& path) override { return inner_.removeFile(note(path)); }
-  bool removeDirectory(const Text& path) override { return inner_.removeDirectory(note(path)); }
-  bool moveFile(const Text& from, const Text& to) override { return inner_.moveFile(note(from), note(to)); }
-  std::vector<DirEntry> list(const Text& folder) override { return inner_.list(note(folder)); }
-  bool getAttributes(const Text& path, uint32_t* attributes) override {
-    return inner_.getAttributes(note(path), attributes);
-  }
-  bool setAttributes(const Text& path, uint32_t attributes) override {
-    return inner_.setAttributes(note(path), attributes);
-  }
-  bool setModificationTime(const Text& path, uint64_t filetime) override {
-    return inner_.setModificationTime(note(path), filetime);
-  }
-  Text tempFolder() override { return inner_.tempFolder(); }
-
-  // Paths that depend on the current drive or folder.
-  std::vector<Text> relative;
-
- private:
-  const Text& note(const Text& path) {
-    const bool drive = path.size() >= 3 && path[1] == ':' && path[2] == '\\';
-    if (!drive && path.compare(0, 2, "\\\\") != 0) relative.push_back(path);
-    return path;
-  }
-  FileSystem& inner_;
-};
-
 class StartupTest : public ::testing::Test {
  protected:
   StartupTest() : platform_{scratch_.fs(), system_, registry_, ui_}, services_{platform_} {
@@ -172,24 +137,6 @@ TEST_F(StartupTest, InstallerExtractsConfigurationIntoNewDataFolder) {
   EXPECT_EQ(archiveBytes, Bytes("7z\xBC\xAF\x27\x1C\x00\x03 archive", 17));
   EXPECT_EQ(state_.payloadPath, system_.path);
   EXPECT_EQ(state_.windowTitle, "P" + kInstallerSuffix);
-}
-
-// An installer whose configuration section is missing has no data folder:
-// nothing may be read from or written to the current folder in its place.
-TEST_F(StartupTest, InstallerWithoutConfigurationTouchesNoRelativePath) {
-  writeProgram("zul-1");
-  RecordingFileSystem recording(scratch_.fs());
-  Platform platform{recording, system_, registry_, ui_};
-  StartupServices services{platform};
-  services.emptyFileRetries = 0;
-  int expansions = 0;
-  services.expandVariables = [&](SetupState&) { ++expansions; };
-  SetupState state;
-  startup(services, state);
-  EXPECT_EQ(state.runMode, RunMode::kInstaller);
-  EXPECT_TRUE(state.dataDir.empty());
-  EXPECT_EQ(expansions, 0);
-  EXPECT_TRUE(recording.relative.empty()) << recording.relative.front();
 }
 
 TEST_F(StartupTest, PackingModeCopiesPayloadWithWaitWindow) {
