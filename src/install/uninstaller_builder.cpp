@@ -125,9 +125,7 @@ void generateUninstaller(UninstallerServices& services, SetupState& state, Text&
   const Text recordPath = state.installDir + "\\" + Text(record::kFileName);
 
   writeRecord(p.fs, state);
-  // Without a name the values would land in the list key itself, among
-  // every other product's subkeys.
-  if (!state.productName.empty()) writeRegistration(p.registry, state);
+  writeRegistration(p.registry, state);
   if (services.reportAction) services.reportAction(Text(kBuildingUninstaller) + uninstaller);
 
   SectionReader io(p.fs);

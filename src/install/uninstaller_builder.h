@@ -25,7 +25,7 @@ struct UninstallerServices {
 // Builds all three into state.installDir and appends "uninst.ini" and
 // "uninst.exe" to `installedFileList`, which it stores in the record's file
 // list block. Best effort: a failed item is left incomplete and the later
-// ones are still attempted. Without a product name there is no registration.
+// ones are still attempted.
 void generateUninstaller(UninstallerServices& services, SetupState& state, Text& installedFileList);
 
 // Runs the package's executable packer (state.packerImage, written to the

@@ -63,16 +63,6 @@ class UninstallerBuilderTest : public ::testing::Test {
   std::vector<Text> lines_;
 };
 
-TEST_F(UninstallerBuilderTest, NoRegistrationWithoutProductName) {
-  state_.productName.clear();
-  Text files;
-  generateUninstaller(services_, state_, files);
-  EXPECT_EQ(registry_.writes, 0);
-  EXPECT_TRUE(registry_.strings.empty());
-  EXPECT_TRUE(registry_.binaries.empty());
-  EXPECT_TRUE(fs().exists(state_.installDir + "\\uninst.exe"));
-}
-
 TEST_F(UninstallerBuilderTest, RecordRegistrationAndProgram) {
   Text files = scratch_.path() + "App\\p.exe\r\n";
   generateUninstaller(services_, state_, files);

@@ -229,10 +229,8 @@ Bytes startup(StartupServices& s, SetupState& state) {
     const Text iniPath = withTrailingSlash(state.args[0]) + "uninst.ini";
     state.productName = readProfileString(p.fs, iniPath, Text(kUninstallSection), Text(kUninstallNameKey));
     state.productVersion = readProfileString(p.fs, iniPath, Text(kUninstallSection), Text(kUninstallVersionKey));
-    if (!state.productName.empty()) {
-      state.largeInterfaceImage = p.registry.readBinary(RegistryRoot::kLocalMachine,
-                                                        Text(kUninstallKey) + state.productName, Text(kLargeImageValue));
-    }
+    state.largeInterfaceImage = p.registry.readBinary(RegistryRoot::kLocalMachine,
+                                                      Text(kUninstallKey) + state.productName, Text(kLargeImageValue));
     suffix = Text(kUninstallerSuffix);
     // The first stage's folder in the temporary folder, removed when the
     // uninstall is done; never the temporary folder itself nor a place a
@@ -266,13 +264,9 @@ void readInstallerKeys(StartupServices& s, SetupState& state) {
   state.productVersion = setupKey(keys::kProductVersion);
   state.makeUninstaller = toInt(setupKey(keys::kMakeUninstaller));
 
-  // A registered earlier install decides the folder. Without a name the
-  // key would be the list of every product itself.
-  Text previous;
-  if (!state.productName.empty()) {
-    previous = s.platform.registry.readString(RegistryRoot::kLocalMachine, Text(kUninstallKey) + state.productName,
-                                              "UninstallString");
-  }
+  // A registered earlier install decides the folder.
+  Text previous = s.platform.registry.readString(RegistryRoot::kLocalMachine, Text(kUninstallKey) + state.productName,
+                                                 "UninstallString");
   for (size_t at; (at = previous.find("\\uninst.exe")) != Text::npos;) previous.erase(at, 11);
   state.installDir = previous.empty() ? setupKey(keys::kInstallDir) : previous;
 

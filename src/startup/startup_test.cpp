@@ -229,15 +229,6 @@ TEST_F(StartupTest, EarlierInstallDecidesInstallFolder) {
   EXPECT_EQ(state_.installDir, "C:\\App");
 }
 
-TEST_F(StartupTest, WithoutProductNameNoEarlierInstallIsLookedUp) {
-  writeProgram("zul-1");
-  args("test");
-  setKey(scratch_.path(), kMainSection, "\xB0\xB2\xD7\xB0\xCE\xBB\xD6\xC3", "D:\\Default");  // 安装位置
-  registry_.strings[{RegistryRoot::kLocalMachine, kUninstallRegistryKey, "UninstallString"}] = "C:\\Other\\uninst.exe";
-  ASSERT_EQ(run(), -1);
-  EXPECT_EQ(state_.installDir, "D:\\Default");
-}
-
 TEST_F(StartupTest, UninstallerFirstStageRestoresCompanionsAndRelaunches) {
   writeProgram("zul-2");
   const Text ini = scratch_.path() + "uninst.ini";
