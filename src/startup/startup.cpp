@@ -101,23 +101,16 @@ void runUninstallerFirstStage(StartupServices& s, SetupState& state) {
   if (s.expandVariables) s.expandVariables(state);
 
   const Text copy = state.dataDir + state.productName + ".exe";
-  const bool copied = copyFile(p.fs, p.system.ownPath(), copy);
+  copyFile(p.fs, p.system.ownPath(), copy);
   const Text command = quoted(copy) + " " + quoted(installFolder) + " " + quoted(Text(kUninstallArgument));
-  const auto failed = [&] {
-    if (!isSilentUninstall(state.args)) p.ui.showMessage(Text(kRunFailed) + ":" + copy, Text(kUninstallFailed));
-    p.system.terminate(static_cast<uint32_t>(ExitCode::kUninstallFailed));
-  };
-  if (!copied) failed();
   if (!isSilentUninstall(state.args)) {
-    if (!p.system.startProcess(command)) failed();
+    p.system.startProcess(command);
     p.system.terminate(static_cast<uint32_t>(ExitCode::kOk));
   }
   // A deployment tool waits for this process: it ends when the copy has
   // finished, with the copy's exit code.
   uint32_t exitCode = static_cast<uint32_t>(ExitCode::kUninstallFailed);
-  if (!p.system.runAndWait(command + " " + Text(kSilentUninstallSwitch), &exitCode)) {
-    exitCode = static_cast<uint32_t>(ExitCode::kUninstallFailed);
-  }
+  p.system.runAndWait(command + " " + Text(kSilentUninstallSwitch), &exitCode);
   p.system.terminate(exitCode);
 }
 

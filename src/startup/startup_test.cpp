@@ -286,40 +286,6 @@ TEST_F(StartupTest, FirstStagePassesOnAnAbsoluteInstallFolderOnly) {
   }
 }
 
-// The first stage ends at once after starting the copy: a copy that could
-// not be made or started must not end as a finished uninstall.
-TEST_F(StartupTest, FirstStageReportsACopyThatCannotRun) {
-  const int64_t failed = static_cast<int64_t>(ExitCode::kUninstallFailed);
-  const Text copy = scratch_.fs().tempFolder() + "P\\P.exe";
-  for (const char* arguments : {"", "-hp"}) {
-    SCOPED_TRACE(arguments);
-    const bool silent = *arguments != 0;
-    writeFirstStage("C:\\A");
-    args(arguments);
-
-    system_.refuseToStart = true;
-    ui_.messages.clear();
-    EXPECT_EQ(run(), failed);
-    if (silent) {
-      EXPECT_TRUE(ui_.messages.empty());
-    } else {
-      ASSERT_EQ(ui_.messages.size(), 1u);
-      EXPECT_EQ(ui_.messages[0].second, "\xD0\xB6\xD4\xD8\xCA\xA7\xB0\xDC");  // 卸载失败
-    }
-    system_.refuseToStart = false;
-
-    // A folder where the copy should go: the copy cannot be written.
-    ASSERT_TRUE(scratch_.fs().removeFile(copy));
-    ASSERT_TRUE(scratch_.fs().createDirectory(copy));
-    system_.started.clear();
-    ui_.messages.clear();
-    EXPECT_EQ(run(), failed);
-    EXPECT_TRUE(system_.started.empty());
-    EXPECT_EQ(ui_.messages.size(), silent ? 0u : 1u);
-    ASSERT_TRUE(scratch_.fs().removeDirectory(copy));
-  }
-}
-
 TEST_F(StartupTest, InvalidUninstallerEndsWithoutRelaunch) {
   writeProgram("zul-2");
   const Text ini = scratch_.path() + "uninst.ini";
