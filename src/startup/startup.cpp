@@ -45,27 +45,17 @@ SectionReader readerFor(StartupServices& s) {
 
 Text ownFolder(Platform& p) { return folderOf(p.system.ownPath()); }
 
-// True when every byte of `from` was written to `to`.
-bool copyFile(FileSystem& fs, const Text& from, const Text& to) {
+void copyFile(FileSystem& fs, const Text& from, const Text& to) {
   auto in = fs.open(from, OpenMode::kRead);
   auto out = fs.open(to, OpenMode::kCreate);
   uint64_t size = 0;
-  if (!in || !out || !in->size(&size) || size == 0) return false;
+  if (!in || !out || !in->size(&size)) return;
   Bytes buffer(1 << 20, '\0');
   for (uint64_t at = 0; at < size;) {
     const size_t got = in->readAt(at, buffer.data(), buffer.size());
-    if (got == 0 || !out->writeAt(at, buffer.data(), got)) return false;
+    if (got == 0 || !out->writeAt(at, buffer.data(), got)) return;
     at += got;
   }
-  return true;
-}
-
-// "X:\..." or "\\server\...": a folder that does not depend on the current
-// drive or folder.
-bool isAbsoluteFolder(const Text& path) {
-  const bool drive = path.size() >= 3 && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) &&
-                     path[1] == ':' && path[2] == '\\';
-  return drive || (path.size() > 2 && path[0] == '\\' && path[1] == '\\');
 }
 
 Text quoted(const Text& s) { return "\"" + s + "\""; }
@@ -73,11 +63,7 @@ Text quoted(const Text& s) { return "\"" + s + "\""; }
 void runUninstallerFirstStage(StartupServices& s, SetupState& state) {
   Platform& p = s.platform;
   const Text iniPath = withTrailingSlash(ownFolder(p)) + "uninst.ini";
-  Text installFolder = readProfileString(p.fs, iniPath, Text(kUninstallSection), Text(kUninstallPathKey));
-  // The second stage reads the record and the uninstall commands from this
-  // folder: an empty or relative value would point it at the drive root or
-  // the current folder. The uninstaller lies in the install folder.
-  if (!isAbsoluteFolder(installFolder)) installFolder = ownFolder(p);
+  const Text installFolder = readProfileString(p.fs, iniPath, Text(kUninstallSection), Text(kUninstallPathKey));
   state.productName = readProfileString(p.fs, iniPath, Text(kUninstallSection), Text(kUninstallNameKey));
   if (state.productName.empty()) p.system.terminate(static_cast<uint32_t>(ExitCode::kOk));
 

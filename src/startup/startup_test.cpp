@@ -21,18 +21,6 @@ const Text kUninstallerSuffix = " - \xD0\xB6\xD4\xD8\xCF\xF2\xB5\xBC";          
 const Text kSeparator = "#\xA3\xA1\xA1\xEF\xA3\xA1#";                                          // #！★！#
 const Text kUninstallRegistryKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
-// The fake system, able to refuse to start a program.
-class StartingSystem : public FakeSystem {
- public:
-  bool startProcess(const Text& commandLine) override {
-    return refuseToStart ? false : FakeSystem::startProcess(commandLine);
-  }
-  bool runAndWait(const Text& commandLine, uint32_t* exitCode) override {
-    return refuseToStart ? false : FakeSystem::runAndWait(commandLine, exitCode);
-  }
-  bool refuseToStart = false;
-};
-
 class StartupTest : public ::testing::Test {
  protected:
   StartupTest() : platform_{scratch_.fs(), system_, registry_, ui_}, services_{platform_} {
@@ -66,17 +54,8 @@ class StartupTest : public ::testing::Test {
     return -1;
   }
 
-  // A program in the first stage of the uninstall with intact companion data.
-  void writeFirstStage(const Text& installFolder, const Text& name = "P") {
-    writeProgram("zul-2");
-    const Text ini = scratch_.path() + "uninst.ini";
-    ASSERT_TRUE(writeProfileString(scratch_.fs(), ini, kUninstallSection, "\xD0\xB6\xD4\xD8\xC2\xB7\xBE\xB6", installFolder));  // 卸载路径
-    ASSERT_TRUE(writeProfileString(scratch_.fs(), ini, kUninstallSection, "\xC8\xED\xBC\xFE\xC3\xFB\xB3\xC6", name));  // 软件名称
-    system_.resources[{"UNINST_DAT", 103}] = "a" + kSeparator + "b" + kSeparator + "c" + kSeparator + "d" + kSeparator;
-  }
-
   ScratchFolder scratch_;
-  StartingSystem system_;
+  FakeSystem system_;
   FakeRegistry registry_;
   FakeUi ui_;
   Platform platform_;
@@ -260,30 +239,6 @@ TEST_F(StartupTest, SilentFirstStageWaitsForTheCopyAndPassesOnItsExitCode) {
   const Text copy = scratch_.fs().tempFolder() + "P\\P.exe";
   ASSERT_EQ(system_.started.size(), 1u);
   EXPECT_EQ(system_.started[0], "\"" + copy + "\" \"C:\\A\" \"\xD0\xB6\xD4\xD8\" -hp");
-}
-
-TEST_F(StartupTest, FirstStagePassesOnAnAbsoluteInstallFolderOnly) {
-  const Text own = withoutTrailingSlash(scratch_.path());
-  struct Case {
-    const char* value;
-    Text passed;
-  } cases[] = {
-      {"D:\\Apps\\P", "D:\\Apps\\P"},
-      {"\\\\server\\share\\P", "\\\\server\\share\\P"},
-      {"", own},
-      {"Apps\\P", own},
-      {"\\Apps\\P", own},  // the current drive's root
-      {"D:Apps", own},      // the current folder of drive D:
-      {"1:\\x", own},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
-    writeFirstStage(c.value);
-    system_.started.clear();
-    EXPECT_EQ(run(), 0);
-    ASSERT_EQ(system_.started.size(), 1u);
-    EXPECT_EQ(system_.started[0], "\"" + scratch_.fs().tempFolder() + "P\\P.exe\" \"" + c.passed + "\" \"\xD0\xB6\xD4\xD8\"");
-  }
 }
 
 TEST_F(StartupTest, InvalidUninstallerEndsWithoutRelaunch) {
