@@ -171,7 +171,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       }
     }
     // What is running (this copy, the moved first stage) stays behind.
-    if (!state.dataDir.empty()) zul::removeTree(fs, state.dataDir);
+    zul::removeTree(fs, state.dataDir);
     return static_cast<int>(outcome == zul::UninstallOutcome::kVetoed ? zul::ExitCode::kUninstallVetoed
                                                                        : zul::ExitCode::kOk);
   }

@@ -79,31 +79,4 @@ Text asciiLower(std::string_view s) {
   return out;
 }
 
-bool isPlainFolderName(std::string_view name) {
-  if (name.empty()) return false;
-  char last = 0;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const auto b = static_cast<unsigned char>(name[i]);
-    if (isGbkLeadByte(b)) {
-      if (i + 1 >= name.size() || static_cast<unsigned char>(name[i + 1]) < 0x40) return false;
-      last = name[++i];
-      continue;
-    }
-    if (b < 0x20) return false;
-    for (const char bad : std::string_view("/\\:*?\"<>|")) {
-      if (name[i] == bad) return false;
-    }
-    last = name[i];
-  }
-  if (last == '.' || last == ' ') return false;
-  // Device names stay devices in every folder, with any extension.
-  const Text stem = asciiLower(name.substr(0, name.find('.')));
-  for (const char* device : {"con", "prn", "aux", "nul"}) {
-    if (stem == device) return false;
-  }
-  const bool numberedDevice = stem.size() == 4 && (stem.compare(0, 3, "com") == 0 || stem.compare(0, 3, "lpt") == 0) &&
-                              stem[3] >= '1' && stem[3] <= '9';
-  return !numberedDevice;
-}
-
 }  // namespace zul

@@ -43,12 +43,4 @@ Text textUpToNul(std::string_view bytes);
 // ASCII-only case folding; GBK trail bytes are left alone.
 Text asciiLower(std::string_view s);
 
-// True when `name` can stand as one folder or file name inside another
-// folder and names nothing else: not empty, no ASCII control character, none
-// of / \ : * ? " < > |, not ending with '.' or ' ' (which also rules out "."
-// and ".."), no cut double-byte character, and not a device name such as
-// "CON" or "com1.txt". A GBK trail byte 0x5C or 0x7C is part of its
-// character, not a separator.
-bool isPlainFolderName(std::string_view name);
-
 }  // namespace zul

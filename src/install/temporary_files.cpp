@@ -13,22 +13,11 @@ bool isInside(const Text& path, const Text& folder) {
   return asciiLower(path).compare(0, prefix.size(), prefix) == 0 && path.size() > prefix.size();
 }
 
-// A data folder start-up made: one plain folder directly inside the
-// temporary folder, never the temporary folder itself or a place a name with
-// ".." reaches from there.
-bool isTemporaryDataFolder(const Text& dataDir, const Text& tempFolder) {
-  const Text prefix = withTrailingSlash(tempFolder);
-  if (!isInside(dataDir, tempFolder)) return false;
-  return isPlainFolderName(withoutTrailingSlash(dataDir.substr(prefix.size())));
-}
-
 }  // namespace
 
 void cleanupTemporaryFiles(Platform& platform, const SetupState& state, bool deletePayloadCopy) {
   const Text ownFolder = folderOf(platform.system.ownPath());
-  if (isTemporaryDataFolder(state.dataDir, platform.fs.tempFolder()) && !sameFolder(state.dataDir, ownFolder)) {
-    removeTree(platform.fs, state.dataDir);
-  }
+  if (!state.dataDir.empty() && !sameFolder(state.dataDir, ownFolder)) removeTree(platform.fs, state.dataDir);
   // The payload is a copy only when it lies in the temporary folder; the
   // setup file itself and volumes beside it may lie there too (a download
   // run from the temporary folder) and are never touched.

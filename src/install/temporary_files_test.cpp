@@ -44,23 +44,6 @@ TEST_F(CleanupTest, RemovesDataFolderButNeverTheProgramsOwn) {
   EXPECT_TRUE(fs().exists(system_.path));
 }
 
-TEST_F(CleanupTest, DataFolderOutsideTheTemporaryFolderStays) {
-  const Text temp = fs().tempFolder();
-  const Text above = withoutTrailingSlash(folderOf(withoutTrailingSlash(temp)));
-  ASSERT_TRUE(writeWholeFile(fs(), above + "\\precious.txt", "x"));
-  makeTree(temp + "keep.tmp");
-  makeTree(scratch_.path() + "other");
-  for (const Text& dataDir : {temp + "..\\", temp + "a\\..\\..\\", temp, temp + ".\\", Text("data\\"),
-                              temp + "keep.tmp\\sub\\", scratch_.path() + "other\\"}) {
-    SetupState state;
-    state.dataDir = dataDir;
-    cleanupTemporaryFiles(platform_, state, false);
-    EXPECT_TRUE(fs().exists(above + "\\precious.txt")) << dataDir;
-    EXPECT_TRUE(fs().exists(temp + "keep.tmp\\sub\\ro.txt")) << dataDir;
-    EXPECT_TRUE(fs().exists(scratch_.path() + "other\\data.ini")) << dataDir;
-  }
-}
-
 TEST_F(CleanupTest, PayloadCopyGoesOnlyWhenAskedAndInTemporaryFolder) {
   SetupState state;
   state.payloadPath = fs().tempFolder() + "5.tmp.7zzul";

